@@ -1,0 +1,104 @@
+// Board: one game of chess, its one-deep position backup and the bookkeeping of an episode.
+// Every engine and environment operation is a member of Board; the definitions are spread
+// over engine/, env/ and extras/ by subject.
+#pragma once
+
+#include <cstdint>
+#include <utility>
+
+#include "engine/bits.h"
+#include "engine/movegen.h"
+#include "engine/types.h"
+#include "env/actions.h"
+#include "env/observation.h"
+#include "env/repetition.h"
+
+namespace ortolan {
+
+struct State;
+class GlyphSink;
+
+inline constexpr const char* start_position =
+    "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1 ";
+
+class Board {
+public:
+    // Clears the counters and containers, makes sure the attack tables are built and leaves an
+    // empty board: White to move, no castling rights, no en passant square.
+    Board();
+
+    // The one-deep copy of the position used around trial moves. Counters, maps and history
+    // are outside it.
+    void backup_position() {
+        castle_copy = castle;
+        enpassant_copy = enpassant;
+        side_copy = side;
+        for (int i = 0; i < 12; ++i) bitboards_copy[i] = bitboards[i];
+        for (int i = 0; i < 3; ++i) occupancies_copy[i] = occupancies[i];
+    }
+    void restore_position() {
+        castle = castle_copy;
+        enpassant = enpassant_copy;
+        side = side_copy;
+        for (int i = 0; i < 12; ++i) bitboards[i] = bitboards_copy[i];
+        for (int i = 0; i < 3; ++i) occupancies[i] = occupancies_copy[i];
+    }
+
+    // Board core.
+    void generate_moves(MoveList& list) const;
+    int32_t is_square_attacked(int32_t square, int32_t by_side) const;
+    int32_t make_move(Move move);
+    void parse_fen(const char* text);
+
+    // Episode.
+    ActionMask get_actions();
+    std::pair<int32_t, int32_t> move_direction(int32_t source, int32_t target) const;
+    void record_position();
+    Observation build_observation() const;
+    void build_observation(Observation& out) const;
+    uint64_t hash_state() const;
+    StepResult reset();
+    StepResult step(int32_t action);
+
+    // Snapshots, playouts and the text board.
+    State save_state() const;
+    StepResult restore_state(State state);
+    int32_t roll_out();
+    int32_t roll_out(uint32_t seed);
+    void render(GlyphSink& glyphs) const;
+
+    // Helpers shared by the operations above.
+    int32_t king_square(int32_t of_side) const {
+        return lowest_square(bitboards[of_side == white ? piece::K : piece::k]);
+    }
+    bool in_check() const;
+    // Plays a generated move as a trial and takes it back; true when it is legal.
+    bool try_move(Move move);
+    bool has_legal_move();
+    // The legal moves of the position with their action numbers, in generation order.
+    int32_t legal_actions(ActionMap::Entry* out);
+    // Reward of a position whose side to move has no legal move.
+    int32_t terminal_reward() const;
+
+    int32_t total_move_count;
+    int32_t state_pos;
+    int32_t no_progress_count;
+    int32_t just_reset;
+    int32_t castle;
+    int32_t enpassant;
+    int32_t side;
+    Bitboard bitboards[12];
+    Bitboard occupancies[3];
+    int32_t castle_copy;
+    int32_t enpassant_copy;
+    int32_t side_copy;
+    Bitboard bitboards_copy[12];
+    Bitboard occupancies_copy[3];
+    RepetitionMap repetition_count;
+    ortolan::ActionMap ActionMap;
+    int32_t n_repititions;
+    int32_t prev_n_repititions;
+    History state_history;
+};
+
+}  // namespace ortolan

@@ -1,0 +1,14 @@
+// Counting move sequences (perft): generate, play each move with make_move, recurse, take back.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/board.h"
+
+namespace ortolan {
+
+// Number of move sequences of the given depth that make_move accepts at every ply. The Board
+// is left as it was.
+uint64_t perft(Board& board, int32_t depth);
+
+}  // namespace ortolan

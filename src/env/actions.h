@@ -1,0 +1,65 @@
+// Action numbers: plane * 64 + source square, with 73 planes.
+//
+//   planes  0-55  straight and diagonal moves: direction * 7 + distance - 1, where the
+//                 direction 0..7 counts from the mover's seat (0 forward-left, 1 forward,
+//                 2 forward-right, 3 right, 4 backward-right, 5 backward, 6 backward-left,
+//                 7 left); pawn steps, castling and queen promotions are numbered here too
+//   planes 56-63  knight moves by source - target: +17 +15 +6 -10 -17 -15 -6 +10
+//   planes 64-72  promotions to knight, bishop or rook: 64 + direction * 3 + kind
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "engine/movegen.h"
+
+namespace ortolan {
+
+inline constexpr int32_t action_planes = 73;
+inline constexpr int32_t action_count = action_planes * 64;
+
+// mask.planes[plane][square] is 1 when action plane * 64 + square is legal. Squares are board
+// squares for both sides: the mask is never turned round for Black.
+struct ActionMask {
+    int32_t planes[action_planes][64];
+};
+
+// Action number to Move for the legal moves of the position get_actions last saw. Keys are
+// unique; a map restored from a snapshot may hold any integers.
+class ActionMap {
+public:
+    using Entry = std::pair<int32_t, Move>;
+
+    void clear() { entries_.clear(); }
+    size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+
+    // The caller guarantees that the key is not present yet.
+    void insert(int32_t action, Move move) { entries_.emplace_back(action, move); }
+
+    const Move* find(int32_t action) const {
+        for (const Entry& e : entries_)
+            if (e.first == action) return &e.second;
+        return nullptr;
+    }
+
+    std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
+    std::vector<Entry>::const_iterator end() const { return entries_.end(); }
+
+    friend bool operator==(const ActionMap& a, const ActionMap& b);
+
+private:
+    std::vector<Entry> entries_;
+};
+
+// Plane of a move that is a knight move, a promotion or a straight or diagonal move, for the
+// given side to move.
+int32_t action_plane(Move move, int32_t side);
+
+inline int32_t action_number(Move move, int32_t side) {
+    return action_plane(move, side) * 64 + move_source(move);
+}
+
+}  // namespace ortolan

@@ -1,0 +1,92 @@
+// A small open-addressing hash map with linear probing, for integer keys. Copying it copies
+// one flat array; lookups touch no per-entry nodes. Iteration order is unspecified.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace ortolan {
+
+template <class Key, class Value>
+class FlatMap {
+public:
+    struct Slot {
+        Key key;
+        Value value;
+        bool used;
+    };
+
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+
+    void clear() {
+        // A map that grew large from outside data does not keep its memory after a clear.
+        if (slots_.size() > initial_capacity) {
+            std::vector<Slot>().swap(slots_);
+        } else {
+            for (Slot& slot : slots_) slot.used = false;
+        }
+        size_ = 0;
+    }
+
+    const Value* find(Key key) const {
+        if (slots_.empty()) return nullptr;
+        const size_t mask = slots_.size() - 1;
+        for (size_t i = hash(key) & mask;; i = (i + 1) & mask) {
+            const Slot& slot = slots_[i];
+            if (!slot.used) return nullptr;
+            if (slot.key == key) return &slot.value;
+        }
+    }
+
+    // The value stored under key, inserted as Value{} when absent.
+    Value& operator[](Key key) {
+        if ((size_ + 1) * 2 > slots_.size()) grow();
+        const size_t mask = slots_.size() - 1;
+        for (size_t i = hash(key) & mask;; i = (i + 1) & mask) {
+            Slot& slot = slots_[i];
+            if (!slot.used) {
+                slot = Slot{key, Value{}, true};
+                ++size_;
+                return slot.value;
+            }
+            if (slot.key == key) return slot.value;
+        }
+    }
+
+    template <class F>
+    void for_each(F&& f) const {
+        for (const Slot& slot : slots_)
+            if (slot.used) f(slot.key, slot.value);
+    }
+
+    void reserve(size_t count) {
+        while (count * 2 > slots_.size()) grow();
+    }
+
+private:
+    static constexpr size_t initial_capacity = 64;
+
+    static size_t hash(Key key) {
+        uint64_t x = static_cast<uint64_t>(key);
+        x ^= x >> 33;
+        x *= 0xff51afd7ed558ccdULL;
+        x ^= x >> 33;
+        return static_cast<size_t>(x);
+    }
+
+    void grow() {
+        std::vector<Slot> old;
+        old.swap(slots_);
+        slots_.assign(old.empty() ? initial_capacity : old.size() * 2, Slot{Key{}, Value{}, false});
+        size_ = 0;
+        for (const Slot& slot : old)
+            if (slot.used) (*this)[slot.key] = slot.value;
+    }
+
+    std::vector<Slot> slots_;
+    size_t size_ = 0;
+};
+
+}  // namespace ortolan

@@ -1,0 +1,152 @@
+// Storage of the history ring, compact for the records the engine makes, exact for whatever
+// a snapshot brings in from outside.
+#include <cstring>
+
+#include "env/observation.h"
+
+namespace ortolan {
+
+namespace {
+
+constexpr size_t record_values = record_planes * 64;
+
+// A record in compact form when its planes allow it: piece planes of 0 and 1 only, and
+// uniform repetition planes.
+bool compact(const std::vector<std::vector<int32_t>>& planes, HistoryRecord& out) {
+    for (int32_t p = 0; p < 12; ++p) {
+        Bitboard b = 0;
+        for (int32_t s = 0; s < 64; ++s) {
+            const int32_t v = planes[p][s];
+            if (v != 0 && v != 1) return false;
+            if (v) set_bit(b, s);
+        }
+        out.pieces[p] = b;
+    }
+    for (int32_t p = 12; p < 14; ++p) {
+        for (int32_t s = 1; s < 64; ++s)
+            if (planes[p][s] != planes[p][0]) return false;
+        out.repetitions[p - 12] = planes[p][0];
+    }
+    return true;
+}
+
+bool regular_shape(const NestedHistory& nested) {
+    if (nested.size() > history_capacity) return false;
+    for (const auto& record : nested) {
+        if (record.size() != record_planes) return false;
+        for (const auto& plane : record)
+            if (plane.size() != 64) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+History::History(const History& other)
+    : count_(other.count_),
+      raw_mask_(other.raw_mask_),
+      extra_(other.extra_ ? std::make_unique<Extra>(*other.extra_) : nullptr) {
+    std::memcpy(records_, other.records_, sizeof records_);
+}
+
+History::History(History&& other) noexcept
+    : count_(other.count_), raw_mask_(other.raw_mask_), extra_(std::move(other.extra_)) {
+    std::memcpy(records_, other.records_, sizeof records_);
+    other.count_ = 0;
+    other.raw_mask_ = 0;
+}
+
+History& History::operator=(const History& other) {
+    if (this != &other) *this = History(other);
+    return *this;
+}
+
+History& History::operator=(History&& other) noexcept {
+    if (this != &other) {
+        count_ = other.count_;
+        raw_mask_ = other.raw_mask_;
+        std::memcpy(records_, other.records_, sizeof records_);
+        extra_ = std::move(other.extra_);
+        other.count_ = 0;
+        other.raw_mask_ = 0;
+    }
+    return *this;
+}
+
+History::~History() = default;
+
+void History::clear() {
+    count_ = 0;
+    raw_mask_ = 0;
+    extra_.reset();
+}
+
+void History::append(const HistoryRecord& record) {
+    records_[count_] = record;
+    raw_mask_ &= static_cast<uint8_t>(~(1u << count_));
+    ++count_;
+}
+
+void History::replace(int32_t index, const HistoryRecord& record) {
+    records_[index] = record;
+    raw_mask_ &= static_cast<uint8_t>(~(1u << index));
+}
+
+void History::write_planes(int32_t index, bool swap_sides, int32_t (*out)[64]) const {
+    const int32_t colour_offset = swap_sides ? 6 : 0;
+    if (raw_mask_ & (1u << index)) {
+        const int32_t* raw = extra_->raw.data() + index * record_values;
+        for (int32_t p = 0; p < 12; ++p)
+            std::memcpy(out[p], raw + ((p + colour_offset) % 12) * 64, 64 * sizeof(int32_t));
+        std::memcpy(out[12], raw + 12 * 64, 2 * 64 * sizeof(int32_t));
+        return;
+    }
+    const HistoryRecord& record = records_[index];
+    for (int32_t p = 0; p < 12; ++p) {
+        int32_t* plane = out[p];
+        std::memset(plane, 0, 64 * sizeof(int32_t));
+        for (Bitboard b = record.pieces[(p + colour_offset) % 12]; b;) plane[pop_lowest(b)] = 1;
+    }
+    for (int32_t p = 12; p < 14; ++p)
+        for (int32_t s = 0; s < 64; ++s) out[p][s] = record.repetitions[p - 12];
+}
+
+NestedHistory History::to_nested() const {
+    if (!regular()) return extra_->nested;
+    NestedHistory nested(count_, std::vector<std::vector<int32_t>>(record_planes));
+    int32_t planes[record_planes][64];
+    for (int32_t i = 0; i < count_; ++i) {
+        write_planes(i, false, planes);
+        for (int32_t p = 0; p < record_planes; ++p) nested[i][p].assign(planes[p], planes[p] + 64);
+    }
+    return nested;
+}
+
+void History::assign(const NestedHistory& nested) {
+    History result;
+    if (!regular_shape(nested)) {
+        result.count_ = static_cast<int32_t>(nested.size());
+        result.extra_ = std::make_unique<Extra>();
+        result.extra_->irregular = true;
+        result.extra_->nested = nested;
+        *this = std::move(result);
+        return;
+    }
+    for (const auto& planes : nested) {
+        const int32_t index = result.count_++;
+        if (compact(planes, result.records_[index])) continue;
+        if (!result.extra_) {
+            result.extra_ = std::make_unique<Extra>();
+            result.extra_->raw.assign(history_capacity * record_values, 0);
+        }
+        int32_t* raw = result.extra_->raw.data() + index * record_values;
+        for (int32_t p = 0; p < record_planes; ++p)
+            std::memcpy(raw + p * 64, planes[p].data(), 64 * sizeof(int32_t));
+        result.raw_mask_ |= static_cast<uint8_t>(1u << index);
+    }
+    *this = std::move(result);
+}
+
+bool operator==(const History& a, const History& b) { return a.to_nested() == b.to_nested(); }
+
+}  // namespace ortolan
