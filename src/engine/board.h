@@ -77,6 +77,8 @@ public:
     bool has_legal_move();
     // The legal moves of the position with their action numbers, in generation order.
     int32_t legal_actions(ActionMap::Entry* out);
+    // Replaces the ActionMap by the legal moves of the position.
+    void rebuild_action_map();
     // Reward of a position whose side to move has no legal move.
     int32_t terminal_reward() const;
 

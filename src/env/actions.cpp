@@ -1,0 +1,107 @@
+// Numbering legal moves as actions, and the legality mask.
+#include "env/actions.h"
+
+#include <cstdlib>
+
+#include "engine/board.h"
+
+namespace ortolan {
+
+namespace {
+
+// White's direction code by the signs of the row and file change; -1 for no change.
+// Black's code is White's for the opposite direction.
+// clang-format off
+constexpr int32_t white_direction[3][3] = {
+    // file -   0   +
+    {       0,  1,  2},  // row -
+    {       7, -1,  3},  // row 0
+    {       6,  5,  4},  // row +
+};
+// clang-format on
+
+constexpr int32_t sign(int32_t x) { return (x > 0) - (x < 0); }
+
+int32_t direction_of(int32_t source, int32_t target, int32_t side) {
+    const int32_t dr = sign(row_of(target) - row_of(source));
+    const int32_t df = sign(file_of(target) - file_of(source));
+    const int32_t code = white_direction[dr + 1][df + 1];
+    if (code < 0 || side == white) return code;
+    return (code + 4) & 7;
+}
+
+int32_t distance_of(int32_t source, int32_t target) {
+    const int32_t dr = std::abs(row_of(target) - row_of(source));
+    const int32_t df = std::abs(file_of(target) - file_of(source));
+    return dr > df ? dr : df;
+}
+
+int32_t knight_plane(int32_t d) {
+    switch (d) {
+        case 17: return 56;
+        case 15: return 57;
+        case 6: return 58;
+        case -10: return 59;
+        case -17: return 60;
+        case -15: return 61;
+        case -6: return 62;
+        default: return 63;  // +10, the only value left for a knight
+    }
+}
+
+}  // namespace
+
+bool operator==(const ActionMap& a, const ActionMap& b) {
+    if (a.size() != b.size()) return false;
+    for (const ActionMap::Entry& e : a) {
+        const Move* m = b.find(e.first);
+        if (!m || *m != e.second) return false;
+    }
+    return true;
+}
+
+int32_t action_plane(Move move, int32_t side) {
+    const int32_t source = move_source(move);
+    const int32_t target = move_target(move);
+    const int32_t mover = move_piece(move);
+    if (mover == piece::N || mover == piece::n) return knight_plane(source - target);
+    const int32_t direction = direction_of(source, target, side);
+    const int32_t promoted = move_promoted(move);
+    // Queen promotions share the pawn's one-square move plane; the other promotions have
+    // planes of their own, by kind: knight 0, bishop 1, rook 2.
+    if (promoted && promoted != piece::Q && promoted != piece::q)
+        return 64 + direction * 3 + (promoted % 6 - 1);
+    return direction * 7 + distance_of(source, target) - 1;
+}
+
+std::pair<int32_t, int32_t> Board::move_direction(int32_t source, int32_t target) const {
+    if (source == target) return {-1, -1};
+    return {distance_of(source, target), direction_of(source, target, side)};
+}
+
+int32_t Board::legal_actions(ActionMap::Entry* out) {
+    MoveList list;
+    generate_moves(list);
+    int32_t count = 0;
+    for (int32_t i = 0; i < list.count; ++i) {
+        const Move move = list.moves[i];
+        if (try_move(move)) out[count++] = {action_number(move, side), move};
+    }
+    return count;
+}
+
+void Board::rebuild_action_map() {
+    ActionMap::Entry legal[max_moves];
+    const int32_t count = legal_actions(legal);
+    ActionMap.clear();
+    for (int32_t i = 0; i < count; ++i) ActionMap.insert(legal[i].first, legal[i].second);
+}
+
+ActionMask Board::get_actions() {
+    ActionMask mask{};
+    rebuild_action_map();
+    for (const ActionMap::Entry& e : ActionMap) mask.planes[e.first / 64][e.first % 64] = 1;
+    return mask;
+}
+
+}  // namespace ortolan

@@ -1,0 +1,64 @@
+// Recording positions into the history ring and drawing the observation from it.
+#include <algorithm>
+#include <cstring>
+
+#include "engine/board.h"
+
+namespace ortolan {
+
+namespace {
+
+inline int32_t wrapping_add(int32_t value, int32_t delta) {
+    return static_cast<int32_t>(static_cast<uint32_t>(value) + static_cast<uint32_t>(delta));
+}
+
+void fill(int32_t* plane, int32_t value) { std::fill(plane, plane + 64, value); }
+
+}  // namespace
+
+void Board::record_position() {
+    int32_t& count = repetition_count[hash_state()];
+    count = wrapping_add(count, 1);
+
+    HistoryRecord record;
+    std::memcpy(record.pieces, bitboards, sizeof record.pieces);
+    const int32_t n = wrapping_add(count, -1);
+    n_repititions = n;
+    record.repetitions[0] = side == white ? n : prev_n_repititions;
+    record.repetitions[1] = side == black ? n : prev_n_repititions;
+
+    state_pos = (state_pos + 1) % history_capacity;
+    if (state_history.size() < history_capacity)
+        state_history.append(record);
+    else
+        state_history.replace((state_pos + history_capacity - 1) % history_capacity, record);
+    prev_n_repititions = n;
+}
+
+void Board::build_observation(Observation& out) const {
+    std::memset(out.planes, 0, 112 * sizeof out.planes[0]);
+    for (int32_t e = 0; e < history_capacity; ++e) {
+        const int32_t index = (state_pos + history_capacity - 1 - e) % history_capacity;
+        if (index < state_history.size())
+            state_history.write_planes(index, side != white, &out.planes[record_planes * e]);
+    }
+    fill(out.planes[112], side != white ? 1 : 0);
+    fill(out.planes[113], total_move_count);
+    fill(out.planes[114], (castle & white_kingside) ? 1 : 0);
+    fill(out.planes[115], (castle & white_queenside) ? 1 : 0);
+    fill(out.planes[116], (castle & black_kingside) ? 1 : 0);
+    fill(out.planes[117], (castle & black_queenside) ? 1 : 0);
+    fill(out.planes[118], no_progress_count);
+
+    // Black sees the board turned half round, except on the position a reset has just set up.
+    if (side == black && just_reset == 0)
+        for (auto& plane : out.planes) std::reverse(plane, plane + 64);
+}
+
+Observation Board::build_observation() const {
+    Observation out;
+    build_observation(out);
+    return out;
+}
+
+}  // namespace ortolan
