@@ -1,0 +1,30 @@
+// Random playouts per second from the start position, the way a tree search uses them:
+// save once, roll out, restore.
+//
+//   build/release/rollout [GAMES]
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine/board.h"
+#include "extras/state.h"
+
+int main(int argc, char** argv) {
+    const int games = argc >= 2 ? std::atoi(argv[1]) : 20000;
+    ortolan::Board board;
+    board.reset();
+    const ortolan::State start = board.save_state();
+    int64_t plies = 0;
+    const auto begin = std::chrono::steady_clock::now();
+    for (int i = 0; i < games; ++i) {
+        const int32_t before = board.total_move_count;
+        board.roll_out();
+        plies += board.total_move_count - before;
+        board.restore_state(start);
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    std::printf("%d rollouts  %lld plies  %.3f s  %.0f plies/s  %.0f rollouts/s\n", games,
+                static_cast<long long>(plies), seconds, plies / seconds, games / seconds);
+    return 0;
+}
