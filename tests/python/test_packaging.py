@@ -1,0 +1,41 @@
+"""The module under test is the installed extension, built with the interface we document."""
+
+import importlib.machinery
+import sysconfig
+from pathlib import Path
+
+import pytest
+
+import ortolan
+
+REPO_ROOT = Path(__file__).resolve().parents[2]
+
+ENV_METHODS = [
+    "reset",
+    "step",
+    "get_actions",
+    "save_state",
+    "restore_state",
+    "roll_out",
+    "parse_fen",
+    "hash_state",
+    "render",
+]
+
+
+def test_imported_from_site_packages_not_the_checkout():
+    module_path = Path(ortolan.__file__).resolve()
+    platlib = Path(sysconfig.get_paths()["platlib"]).resolve()
+    assert module_path.parent == platlib, module_path
+    assert not module_path.is_relative_to(REPO_ROOT / "build")
+    assert not module_path.is_relative_to(REPO_ROOT / "src")
+
+
+def test_is_a_compiled_extension_for_this_interpreter():
+    assert isinstance(ortolan.__spec__.loader, importlib.machinery.ExtensionFileLoader)
+    assert ortolan.__file__.endswith(sysconfig.get_config_var("EXT_SUFFIX"))
+
+
+@pytest.mark.parametrize("name", ENV_METHODS)
+def test_env_exposes_method(name):
+    assert callable(getattr(ortolan.Ortolan, name, None)), f"Ortolan.{name} missing"
