@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace ortolan {
@@ -16,6 +17,23 @@ public:
         Value value;
         bool used;
     };
+
+    FlatMap() = default;
+    FlatMap(const FlatMap&) = default;
+    FlatMap& operator=(const FlatMap&) = default;
+    // A moved-from map is left empty, not holding its old size with no slots.
+    FlatMap(FlatMap&& other) noexcept
+        : slots_(std::move(other.slots_)), size_(std::exchange(other.size_, 0)) {
+        other.slots_.clear();
+    }
+    FlatMap& operator=(FlatMap&& other) noexcept {
+        if (this != &other) {
+            slots_ = std::move(other.slots_);
+            size_ = std::exchange(other.size_, 0);
+            other.slots_.clear();
+        }
+        return *this;
+    }
 
     size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
