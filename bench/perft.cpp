@@ -15,7 +15,7 @@ void run(const char* fen, int depth) {
     ortolan::Board board;
     board.parse_fen(fen);
     const auto start = std::chrono::steady_clock::now();
-    const uint64_t nodes = ortolan::perft(board, depth);
+    const uint64_t nodes = ortolan::perft_bulk(board, depth);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("depth %d  nodes %llu  %.3f s  %.1f M nodes/s  %s\n", depth,

@@ -14,6 +14,7 @@ Bitboard bishop_relevance_mask[64];
 Bitboard rook_relevance_mask[64];
 Bitboard bishop_attack_table[64][512];
 Bitboard rook_attack_table[64][4096];
+Bitboard between_table[64][64];
 
 void build_leaper_tables() {
     for (int32_t square = 0; square < 64; ++square) {
@@ -43,12 +44,30 @@ void build_slider_tables(int32_t bishop) {
     }
 }
 
+void build_between_table() {
+    for (int32_t from = 0; from < 64; ++from) {
+        for (int32_t dr = -1; dr <= 1; ++dr) {
+            for (int32_t df = -1; df <= 1; ++df) {
+                if (dr == 0 && df == 0) continue;
+                Bitboard passed = 0;
+                int32_t row = row_of(from) + dr;
+                int32_t file = file_of(from) + df;
+                for (; row >= 0 && row < 8 && file >= 0 && file < 8; row += dr, file += df) {
+                    between_table[from][row * 8 + file] = passed;
+                    set_bit(passed, row * 8 + file);
+                }
+            }
+        }
+    }
+}
+
 void init_attack_tables() {
     static std::once_flag once;
     std::call_once(once, [] {
         build_leaper_tables();
         build_slider_tables(1);
         build_slider_tables(0);
+        build_between_table();
     });
 }
 

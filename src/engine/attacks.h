@@ -20,6 +20,9 @@ extern const Bitboard rook_magic[64];
 extern Bitboard bishop_attack_table[64][512];
 extern Bitboard rook_attack_table[64][4096];
 
+// Squares strictly between two squares on one rank, file or diagonal; empty otherwise.
+extern Bitboard between_table[64][64];
+
 // Leaper sets of one square, computed from scratch.
 Bitboard pawn_attack_mask(int32_t side, int32_t square);
 Bitboard knight_attack_mask(int32_t square);
@@ -38,6 +41,7 @@ Bitboard rook_rays(int32_t square, Bitboard blockers);
 Bitboard occupancy_subset(int32_t index, int32_t bit_count, Bitboard mask);
 
 void build_leaper_tables();
+void build_between_table();
 void build_slider_tables(int32_t bishop);
 
 // Builds every table once per process; later calls return at once.

@@ -75,6 +75,8 @@ public:
     // Plays a generated move as a trial and takes it back; true when it is legal.
     bool try_move(Move move);
     bool has_legal_move();
+    // Keeps only the legal moves of a generated list, in generation order.
+    void keep_legal_moves(MoveList& list);
     // The legal moves of the position with their action numbers, in generation order.
     int32_t legal_actions(ActionMap::Entry* out);
     // Replaces the ActionMap by the legal moves of the position.

@@ -102,14 +102,6 @@ bool Board::try_move(Move move) {
     return true;
 }
 
-bool Board::has_legal_move() {
-    MoveList list;
-    generate_moves(list);
-    for (int32_t i = 0; i < list.count; ++i)
-        if (try_move(list.moves[i])) return true;
-    return false;
-}
-
 bool Board::in_check() const {
     const int32_t king = king_square(side);
     return king >= 0 && is_square_attacked(king, side ^ 1);

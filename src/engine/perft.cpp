@@ -28,20 +28,29 @@ struct Saved {
     }
 };
 
-}  // namespace
-
-uint64_t perft(Board& board, int32_t depth) {
+template <bool bulk>
+uint64_t count_sequences(Board& board, int32_t depth) {
     if (depth <= 0) return 1;
     MoveList list;
     board.generate_moves(list);
+    if (bulk) {
+        board.keep_legal_moves(list);
+        if (depth == 1) return static_cast<uint64_t>(list.count);
+    }
     uint64_t nodes = 0;
     const Saved saved(board);
     for (int32_t i = 0; i < list.count; ++i) {
         if (!board.make_move(list.moves[i])) continue;
-        nodes += depth == 1 ? 1 : perft(board, depth - 1);
+        nodes += depth == 1 ? 1 : count_sequences<bulk>(board, depth - 1);
         saved.restore(board);
     }
     return nodes;
 }
+
+}  // namespace
+
+uint64_t perft(Board& board, int32_t depth) { return count_sequences<false>(board, depth); }
+
+uint64_t perft_bulk(Board& board, int32_t depth) { return count_sequences<true>(board, depth); }
 
 }  // namespace ortolan

@@ -11,4 +11,7 @@ namespace ortolan {
 // is left as it was.
 uint64_t perft(Board& board, int32_t depth);
 
+// The same count, with the last ply counted from the legal move list instead of being played.
+uint64_t perft_bulk(Board& board, int32_t depth);
+
 }  // namespace ortolan

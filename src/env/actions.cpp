@@ -82,12 +82,10 @@ std::pair<int32_t, int32_t> Board::move_direction(int32_t source, int32_t target
 int32_t Board::legal_actions(ActionMap::Entry* out) {
     MoveList list;
     generate_moves(list);
-    int32_t count = 0;
-    for (int32_t i = 0; i < list.count; ++i) {
-        const Move move = list.moves[i];
-        if (try_move(move)) out[count++] = {action_number(move, side), move};
-    }
-    return count;
+    keep_legal_moves(list);
+    for (int32_t i = 0; i < list.count; ++i)
+        out[i] = {action_number(list.moves[i], side), list.moves[i]};
+    return list.count;
 }
 
 void Board::rebuild_action_map() {
