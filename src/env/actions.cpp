@@ -1,8 +1,6 @@
 // Numbering legal moves as actions, and the legality mask.
 #include "env/actions.h"
 
-#include <cstdlib>
-
 #include "engine/board.h"
 
 namespace ortolan {
@@ -21,8 +19,9 @@ constexpr int32_t white_direction[3][3] = {
 // clang-format on
 
 constexpr int32_t sign(int32_t x) { return (x > 0) - (x < 0); }
+constexpr int32_t magnitude(int32_t x) { return x < 0 ? -x : x; }
 
-int32_t direction_of(int32_t source, int32_t target, int32_t side) {
+constexpr int32_t direction_of(int32_t source, int32_t target, int32_t side) {
     const int32_t dr = sign(row_of(target) - row_of(source));
     const int32_t df = sign(file_of(target) - file_of(source));
     const int32_t code = white_direction[dr + 1][df + 1];
@@ -30,24 +29,34 @@ int32_t direction_of(int32_t source, int32_t target, int32_t side) {
     return (code + 4) & 7;
 }
 
-int32_t distance_of(int32_t source, int32_t target) {
-    const int32_t dr = std::abs(row_of(target) - row_of(source));
-    const int32_t df = std::abs(file_of(target) - file_of(source));
+constexpr int32_t distance_of(int32_t source, int32_t target) {
+    const int32_t dr = magnitude(row_of(target) - row_of(source));
+    const int32_t df = magnitude(file_of(target) - file_of(source));
     return dr > df ? dr : df;
 }
 
-int32_t knight_plane(int32_t d) {
-    switch (d) {
-        case 17: return 56;
-        case 15: return 57;
-        case 6: return 58;
-        case -10: return 59;
-        case -17: return 60;
-        case -15: return 61;
-        case -6: return 62;
-        default: return 63;  // +10, the only value left for a knight
-    }
+struct PlaneTables {
+    // direction * 7 + distance - 1 by side, source and target; meaningful for squares on one
+    // rank, file or diagonal.
+    int8_t straight[2][64][64];
+    // Knight planes by source - target + 17.
+    int8_t knight[35];
+};
+
+constexpr PlaneTables make_plane_tables() {
+    PlaneTables t{};
+    for (int32_t side = 0; side < 2; ++side)
+        for (int32_t source = 0; source < 64; ++source)
+            for (int32_t target = 0; target < 64; ++target)
+                if (source != target)
+                    t.straight[side][source][target] = static_cast<int8_t>(
+                        direction_of(source, target, side) * 7 + distance_of(source, target) - 1);
+    constexpr int32_t offsets[8] = {17, 15, 6, -10, -17, -15, -6, 10};
+    for (int32_t i = 0; i < 8; ++i) t.knight[offsets[i] + 17] = static_cast<int8_t>(56 + i);
+    return t;
 }
+
+constexpr PlaneTables plane_tables = make_plane_tables();
 
 }  // namespace
 
@@ -64,14 +73,14 @@ int32_t action_plane(Move move, int32_t side) {
     const int32_t source = move_source(move);
     const int32_t target = move_target(move);
     const int32_t mover = move_piece(move);
-    if (mover == piece::N || mover == piece::n) return knight_plane(source - target);
-    const int32_t direction = direction_of(source, target, side);
+    if (mover == piece::N || mover == piece::n) return plane_tables.knight[source - target + 17];
+    const int32_t plane = plane_tables.straight[side][source][target];
     const int32_t promoted = move_promoted(move);
     // Queen promotions share the pawn's one-square move plane; the other promotions have
-    // planes of their own, by kind: knight 0, bishop 1, rook 2.
+    // planes of their own, by direction and kind: knight 0, bishop 1, rook 2.
     if (promoted && promoted != piece::Q && promoted != piece::q)
-        return 64 + direction * 3 + (promoted % 6 - 1);
-    return direction * 7 + distance_of(source, target) - 1;
+        return 64 + plane / 7 * 3 + (promoted % 6 - 1);
+    return plane;
 }
 
 std::pair<int32_t, int32_t> Board::move_direction(int32_t source, int32_t target) const {

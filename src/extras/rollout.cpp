@@ -1,5 +1,6 @@
 // Random playouts.
 #include <random>
+#include <utility>
 
 #include "engine/board.h"
 
@@ -22,13 +23,24 @@ uint32_t draw_index(std::mt19937& engine, uint32_t n) {
     return static_cast<uint32_t>(product >> 32);
 }
 
-void sort_by_action(ActionMap::Entry* entries, int32_t count) {
-    for (int32_t i = 1; i < count; ++i) {
-        const ActionMap::Entry e = entries[i];
-        int32_t j = i;
-        for (; j > 0 && entries[j - 1].first > e.first; --j) entries[j] = entries[j - 1];
-        entries[j] = e;
+// The move whose action number is the k-th smallest of the list. Action numbers are
+// plane * 64 + source, so one 64-bit word per plane holds them in ascending order.
+Move kth_smallest_action(const ActionMap::Entry* entries, int32_t count, uint32_t k) {
+    uint64_t planes[action_planes] = {};
+    for (int32_t i = 0; i < count; ++i)
+        planes[entries[i].first >> 6] |= uint64_t{1} << (entries[i].first & 63);
+    int32_t plane = 0;
+    for (;; ++plane) {
+        if (!planes[plane]) continue;
+        const uint32_t here = static_cast<uint32_t>(count_bits(planes[plane]));
+        if (k < here) break;
+        k -= here;
     }
+    uint64_t word = planes[plane];
+    for (; k > 0; --k) word &= word - 1;
+    const int32_t action = plane * 64 + lowest_square(word);
+    for (int32_t i = 0;; ++i)
+        if (entries[i].first == action) return entries[i].second;
 }
 
 }  // namespace
@@ -41,28 +53,50 @@ int32_t Board::roll_out() {
 // Plays exactly what repeated get_actions and step would play for the same draws, with every
 // member ending as they would leave it, but enumerates the legal moves once per ply and builds
 // no observations. After the last step the ActionMap holds the actions of the position before
-// that step's move, as step leaves it.
+// that step's move, as step leaves it, so it is filled once, from the previous ply's list.
 int32_t Board::roll_out(uint32_t seed) {
     std::mt19937 engine(seed);
-    ActionMap::Entry legal[max_moves];
+    ActionMap::Entry lists[2][max_moves];
+    ActionMap::Entry* legal = lists[0];
+    ActionMap::Entry* previous = lists[1];
     int32_t count = legal_actions(legal);
-    ActionMap.clear();
-    for (int32_t i = 0; i < count; ++i) ActionMap.insert(legal[i].first, legal[i].second);
-    if (count == 0) return terminal_reward();
+    int32_t previous_count = count;
+    std::swap(legal, previous);
 
-    for (int32_t steps = 1;; ++steps) {
-        sort_by_action(legal, count);
-        const Move move = legal[draw_index(engine, static_cast<uint32_t>(count))].second;
-        just_reset = 0;
-        make_move(move);
-        record_position();
-        total_move_count = static_cast<int32_t>(static_cast<uint32_t>(total_move_count) + 1u);
-
-        count = legal_actions(legal);
-        if (count == 0) return terminal_reward();
-        if (n_repititions == 2 || no_progress_count >= 50 || steps == 400) return 0;
+    auto keep_action_map = [&] {
         ActionMap.clear();
-        for (int32_t i = 0; i < count; ++i) ActionMap.insert(legal[i].first, legal[i].second);
+        for (int32_t i = 0; i < previous_count; ++i)
+            ActionMap.insert(previous[i].first, previous[i].second);
+    };
+    if (count == 0) {
+        keep_action_map();
+        return terminal_reward();
+    }
+    try {
+        for (int32_t steps = 1;; ++steps) {
+            const uint32_t k = draw_index(engine, static_cast<uint32_t>(previous_count));
+            const Move move = kth_smallest_action(previous, previous_count, k);
+            just_reset = 0;
+            make_move(move);
+            record_position();
+            total_move_count = static_cast<int32_t>(static_cast<uint32_t>(total_move_count) + 1u);
+
+            count = legal_actions(legal);
+            int32_t result = -2;
+            if (count == 0)
+                result = terminal_reward();
+            else if (n_repititions == 2 || no_progress_count >= 50 || steps == 400)
+                result = 0;
+            if (result != -2) {
+                keep_action_map();
+                return result;
+            }
+            std::swap(legal, previous);
+            previous_count = count;
+        }
+    } catch (...) {
+        keep_action_map();
+        throw;
     }
 }
 
