@@ -3,11 +3,11 @@
 //   build/release/perft                  start position depth 6, then the castling-rich
 //                                        middlegame position at depth 5
 //   build/release/perft DEPTH [FEN]      one position
+#include "engine/perft.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-
-#include "engine/perft.h"
 
 namespace {
 

@@ -31,12 +31,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             record.resize(regular ? 14 : in.take<uint8_t>() % 16);
             for (auto& plane : record) {
                 plane.resize(regular ? 64 : in.take<uint8_t>() % 66);
-                for (int32_t& v : plane) v = in.take<uint8_t>() & 1 ? in.take<int32_t>() : in.take<uint8_t>() & 1;
+                for (int32_t& v : plane)
+                    v = in.take<uint8_t>() & 1 ? in.take<int32_t>() : in.take<uint8_t>() & 1;
             }
         }
         state.state_history.assign(nested);
     }
-    for (uint8_t n = in.take<uint8_t>() % 16; n > 0; --n) state.repetition_count[in.take<uint64_t>()] = in.take<int32_t>();
+    for (uint8_t n = in.take<uint8_t>() % 16; n > 0; --n)
+        state.repetition_count[in.take<uint64_t>()] = in.take<int32_t>();
     ortolan::ActionMap garbage;
     for (uint8_t n = in.take<uint8_t>() % 16; n > 0; --n) {
         const int32_t key = in.take<int32_t>();

@@ -51,7 +51,8 @@ bool works(int32_t square, bool bishop, Bitboard magic) {
     std::vector<bool> taken(size_t{1} << bits, false);
     for (int32_t index = 0; index < (1 << bits); ++index) {
         const Bitboard blockers = occupancy_subset(index, bits, mask);
-        const Bitboard attacks = bishop ? bishop_rays(square, blockers) : rook_rays(square, blockers);
+        const Bitboard attacks =
+            bishop ? bishop_rays(square, blockers) : rook_rays(square, blockers);
         const uint64_t h = (blockers * magic) >> (64 - bits);
         if (taken[h] && used[h] != attacks) return false;
         taken[h] = true;

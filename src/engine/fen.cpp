@@ -62,11 +62,20 @@ void Board::parse_fen(const char* text) {
     // Castling: up to the next blank.
     for (; *cursor != ' ' && *cursor != '\0'; ++cursor) {
         switch (*cursor) {
-            case 'K': castle |= white_kingside; break;
-            case 'Q': castle |= white_queenside; break;
-            case 'k': castle |= black_kingside; break;
-            case 'q': castle |= black_queenside; break;
-            default: break;
+            case 'K':
+                castle |= white_kingside;
+                break;
+            case 'Q':
+                castle |= white_queenside;
+                break;
+            case 'k':
+                castle |= black_kingside;
+                break;
+            case 'q':
+                castle |= black_queenside;
+                break;
+            default:
+                break;
         }
     }
 

@@ -62,11 +62,20 @@ int32_t Board::make_move(Move move) {
             set_bit(bitboards[rook], to);
         };
         switch (target) {
-            case g1: move_rook(piece::R, h1, f1); break;
-            case c1: move_rook(piece::R, a1, d1); break;
-            case g8: move_rook(piece::r, h8, f8); break;
-            case c8: move_rook(piece::r, a8, d8); break;
-            default: break;
+            case g1:
+                move_rook(piece::R, h1, f1);
+                break;
+            case c1:
+                move_rook(piece::R, a1, d1);
+                break;
+            case g8:
+                move_rook(piece::r, h8, f8);
+                break;
+            case c8:
+                move_rook(piece::r, a8, d8);
+                break;
+            default:
+                break;
         }
     }
     castle &= castle_keep_mask[source] & castle_keep_mask[target];

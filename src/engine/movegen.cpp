@@ -85,10 +85,18 @@ void Board::generate_moves(MoveList& list) const {
             const int32_t source = pop_lowest(pieces);
             Bitboard attacks;
             switch (kind) {
-                case piece::N: attacks = knight_attack_table[source]; break;
-                case piece::B: attacks = bishop_attacks(source, all); break;
-                case piece::R: attacks = rook_attacks(source, all); break;
-                default: attacks = queen_attacks(source, all); break;
+                case piece::N:
+                    attacks = knight_attack_table[source];
+                    break;
+                case piece::B:
+                    attacks = bishop_attacks(source, all);
+                    break;
+                case piece::R:
+                    attacks = rook_attacks(source, all);
+                    break;
+                default:
+                    attacks = queen_attacks(source, all);
+                    break;
             }
             for (Bitboard targets = attacks & ~own; targets;) {
                 const int32_t target = pop_lowest(targets);

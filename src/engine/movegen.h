@@ -21,8 +21,8 @@ using Move = int32_t;
 constexpr Move encode_move(int32_t source, int32_t target, int32_t piece, int32_t promoted,
                            int32_t capture, int32_t double_push, int32_t enpassant_capture,
                            int32_t castling) {
-    return source | target << 6 | piece << 12 | promoted << 16 | capture << 20 |
-           double_push << 21 | enpassant_capture << 22 | castling << 23;
+    return source | target << 6 | piece << 12 | promoted << 16 | capture << 20 | double_push << 21 |
+           enpassant_capture << 22 | castling << 23;
 }
 
 constexpr int32_t move_source(Move m) { return m & 0x3f; }

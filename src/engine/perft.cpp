@@ -14,7 +14,10 @@ struct Saved {
     int32_t side, enpassant, castle, no_progress_count;
 
     explicit Saved(const Board& b)
-        : side(b.side), enpassant(b.enpassant), castle(b.castle), no_progress_count(b.no_progress_count) {
+        : side(b.side),
+          enpassant(b.enpassant),
+          castle(b.castle),
+          no_progress_count(b.no_progress_count) {
         std::memcpy(bitboards, b.bitboards, sizeof bitboards);
         std::memcpy(occupancies, b.occupancies, sizeof occupancies);
     }

@@ -29,7 +29,7 @@ struct ActionMask {
 // Action number to Move for the legal moves of the position get_actions last saw. Keys are
 // unique; a map restored from a snapshot may hold any integers.
 class ActionMap {
-public:
+   public:
     using Entry = std::pair<int32_t, Move>;
 
     void clear() { entries_.clear(); }
@@ -50,7 +50,7 @@ public:
 
     friend bool operator==(const ActionMap& a, const ActionMap& b);
 
-private:
+   private:
     std::vector<Entry> entries_;
 };
 

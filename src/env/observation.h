@@ -47,7 +47,7 @@ using NestedHistory = std::vector<std::vector<std::vector<int32_t>>>;
 // whose shape is not at most 8 records of 14 planes of 64 values is kept as given (it can be
 // read back, but not played from).
 class History {
-public:
+   public:
     History() = default;
     History(const History& other);
     History(History&& other) noexcept;
@@ -72,7 +72,7 @@ public:
 
     friend bool operator==(const History& a, const History& b);
 
-private:
+   private:
     struct Extra {
         bool irregular = false;
         std::vector<int32_t> raw;  // history_capacity * record_planes * 64 values

@@ -7,8 +7,7 @@
 
 namespace ortolan {
 
-const char* const piece_glyphs[12] = {"♙", "♘", "♗", "♖", "♕", "♔",
-                                      "♟", "♞", "♝", "♜", "♛", "♚"};
+const char* const piece_glyphs[12] = {"♙", "♘", "♗", "♖", "♕", "♔", "♟", "♞", "♝", "♜", "♛", "♚"};
 
 void Board::render(GlyphSink& glyphs) const {
     std::printf("\n");
