@@ -10,9 +10,10 @@ namespace {
 
 constexpr size_t record_values = record_planes * 64;
 
-// A record in compact form when its planes allow it: piece planes of 0 and 1 only, and
-// uniform repetition planes.
+// A record in compact form when its planes allow it: piece planes of 0 and 1 only, no square
+// set in two of them, and uniform repetition planes.
 bool compact(const std::vector<std::vector<int32_t>>& planes, HistoryRecord& out) {
+    Bitboard seen = 0;
     for (int32_t p = 0; p < 12; ++p) {
         Bitboard b = 0;
         for (int32_t s = 0; s < 64; ++s) {
@@ -20,6 +21,8 @@ bool compact(const std::vector<std::vector<int32_t>>& planes, HistoryRecord& out
             if (v != 0 && v != 1) return false;
             if (v) set_bit(b, s);
         }
+        if (b & seen) return false;
+        seen |= b;
         out.pieces[p] = b;
     }
     for (int32_t p = 12; p < 14; ++p) {
@@ -41,6 +44,19 @@ bool regular_shape(const NestedHistory& nested) {
 }
 
 }  // namespace
+
+History::PackedRecord History::pack(const HistoryRecord& record) {
+    PackedRecord packed{};
+    for (int32_t p = 0; p < 12; ++p) {
+        for (Bitboard b = record.pieces[p]; b;) {
+            const int32_t s = pop_lowest(b);
+            packed.squares[s >> 1] |= static_cast<uint8_t>((p + 1) << ((s & 1) * 4));
+        }
+    }
+    packed.repetitions[0] = record.repetitions[0];
+    packed.repetitions[1] = record.repetitions[1];
+    return packed;
+}
 
 History::History(const History& other)
     : count_(other.count_),
@@ -82,13 +98,13 @@ void History::clear() {
 }
 
 void History::append(const HistoryRecord& record) {
-    records_[count_] = record;
+    records_[count_] = pack(record);
     raw_mask_ &= static_cast<uint8_t>(~(1u << count_));
     ++count_;
 }
 
 void History::replace(int32_t index, const HistoryRecord& record) {
-    records_[index] = record;
+    records_[index] = pack(record);
     raw_mask_ &= static_cast<uint8_t>(~(1u << index));
 }
 
@@ -101,11 +117,11 @@ void History::write_planes(int32_t index, bool swap_sides, int32_t (*out)[64]) c
         std::memcpy(out[12], raw + 12 * 64, 2 * 64 * sizeof(int32_t));
         return;
     }
-    const HistoryRecord& record = records_[index];
-    for (int32_t p = 0; p < 12; ++p) {
-        int32_t* plane = out[p];
-        std::memset(plane, 0, 64 * sizeof(int32_t));
-        for (Bitboard b = record.pieces[(p + colour_offset) % 12]; b;) plane[pop_lowest(b)] = 1;
+    const PackedRecord& record = records_[index];
+    std::memset(out, 0, 12 * sizeof out[0]);
+    for (int32_t s = 0; s < 64; ++s) {
+        const int32_t code = (record.squares[s >> 1] >> ((s & 1) * 4)) & 15;
+        if (code) out[(code - 1 + 12 - colour_offset) % 12][s] = 1;
     }
     for (int32_t p = 12; p < 14; ++p)
         for (int32_t s = 0; s < 64; ++s) out[p][s] = record.repetitions[p - 12];
@@ -134,7 +150,11 @@ void History::assign(const NestedHistory& nested) {
     }
     for (const auto& planes : nested) {
         const int32_t index = result.count_++;
-        if (compact(planes, result.records_[index])) continue;
+        HistoryRecord record;
+        if (compact(planes, record)) {
+            result.records_[index] = pack(record);
+            continue;
+        }
         if (!result.extra_) {
             result.extra_ = std::make_unique<Extra>();
             result.extra_->raw.assign(history_capacity * record_values, 0);

@@ -41,7 +41,8 @@ struct HistoryRecord {
 
 using NestedHistory = std::vector<std::vector<std::vector<int32_t>>>;
 
-// The history ring's storage. Records made by record_position are kept compactly. A history
+// The history ring's storage. Records made by record_position are kept compactly, as one piece
+// code per square (a position never holds two pieces on one square). A history
 // assigned from nested lists keeps every value exactly: a record whose piece planes are not
 // all 0 or 1, or whose repetition planes are not uniform, keeps its raw planes, and a history
 // whose shape is not at most 8 records of 14 planes of 64 values is kept as given (it can be
@@ -73,15 +74,24 @@ class History {
     friend bool operator==(const History& a, const History& b);
 
    private:
+    // Piece + 1 per square, two squares a byte (0 for an empty square), and the values of the
+    // two repetition planes.
+    struct PackedRecord {
+        uint8_t squares[32];
+        int32_t repetitions[2];
+    };
+
     struct Extra {
         bool irregular = false;
         std::vector<int32_t> raw;  // history_capacity * record_planes * 64 values
         NestedHistory nested;      // the whole history when irregular
     };
 
+    static PackedRecord pack(const HistoryRecord& record);
+
     int32_t count_ = 0;
     uint8_t raw_mask_ = 0;  // bit i: record i is held in raw
-    HistoryRecord records_[history_capacity]{};
+    PackedRecord records_[history_capacity]{};
     std::unique_ptr<Extra> extra_;
 };
 
