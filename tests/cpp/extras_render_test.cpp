@@ -154,8 +154,9 @@ TEST(ExtrasRender, EmptyBoardPrintsOnlyEmptyCells) {
     std::string ascii = "\n";
     std::string glyphs;
     for (int32_t rank = 8; rank >= 1; --rank) {
-        ascii += " " + std::to_string(rank) + "|  .  .  .  .  .  .  .  .\n";
-        glyphs += "  " + std::to_string(rank) + " |   .   .   .   .   .   .   .   .\n\n";
+        const std::string digit = std::to_string(rank);
+        ascii.append(" ").append(digit).append("|  .  .  .  .  .  .  .  .\n");
+        glyphs.append("  ").append(digit).append(" |   .   .   .   .   .   .   .   .\n\n");
     }
     ascii +=
         "   ------------------------\n     a  b  c  d  e  f  g  h\n\n"
