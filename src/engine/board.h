@@ -46,7 +46,11 @@ class Board {
 
     // Board core.
     void generate_moves(MoveList& list) const;
-    int32_t is_square_attacked(int32_t square, int32_t by_side) const;
+    int32_t is_square_attacked(int32_t square, int32_t by_side) const {
+        return is_attacked_through(square, by_side, occupancies[both]);
+    }
+    // The same test with the sliders' blockers taken from the given occupancy.
+    int32_t is_attacked_through(int32_t square, int32_t by_side, Bitboard occupancy) const;
     int32_t make_move(Move move);
     void parse_fen(const char* text);
 

@@ -125,9 +125,8 @@ void Board::generate_moves(MoveList& list) const {
     }
 }
 
-int32_t Board::is_square_attacked(int32_t square, int32_t by_side) const {
+int32_t Board::is_attacked_through(int32_t square, int32_t by_side, Bitboard all) const {
     const int32_t offset = by_side == white ? 0 : 6;
-    const Bitboard all = occupancies[both];
     if (pawn_attack_table[by_side ^ 1][square] & bitboards[offset + piece::P]) return 1;
     if (knight_attack_table[square] & bitboards[offset + piece::N]) return 1;
     const Bitboard diagonal = bishop_attacks(square, all);
