@@ -5,7 +5,11 @@ Monte Carlo agent (a handful of ``roll_out`` playouts per candidate move, bracke
 ``save_state`` and ``restore_state``) plays White against the random agent.
 """
 
+import contextlib
+import ctypes
+import io
 import random
+import sys
 import time
 
 import ortolan
@@ -52,6 +56,20 @@ def monte_carlo_move(env: ortolan.Ortolan, playouts: int) -> int:
     return best_action
 
 
+def show(env: ortolan.Ortolan) -> None:
+    """Prints both boards of ``render`` one after the other.
+
+    The letter board goes to the process's standard output through C stdio and the glyph board
+    to ``sys.stdout``; left alone, the two streams interleave by their own buffering.
+    """
+    glyphs = io.StringIO()
+    sys.stdout.flush()
+    with contextlib.redirect_stdout(glyphs):
+        env.render()
+    ctypes.CDLL(None).fflush(None)
+    print(glyphs.getvalue(), end="")
+
+
 def main() -> None:
     env = ortolan.Ortolan()
     rng = random.Random(2026)
@@ -77,7 +95,7 @@ def main() -> None:
         _, _, reward, done = env.step(action)
         plies += 1
     print(f"  {RESULTS[reward] if done else 'unfinished'} after {plies} plies; final position:")
-    env.render()
+    show(env)
 
     start = time.perf_counter()
     root = env.save_state()
