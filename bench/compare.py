@@ -237,6 +237,37 @@ def ortolan_midgame(ortolan, rng: random.Random, plies: int):
     raise RuntimeError(f"no random game reached ply {plies}")
 
 
+def repeat_for(seconds, one_round):
+    """Calls ``one_round()`` until ``seconds`` have passed.
+
+    Returns the sum of what the rounds returned, the time taken and the number of rounds.
+    """
+    count = rounds = 0
+    t0 = perf_counter()
+    deadline = t0 + seconds
+    while True:
+        count += one_round()
+        rounds += 1
+        now = perf_counter()
+        if now >= deadline:
+            return count, now - t0, rounds
+
+
+def in_blocks(call):
+    """A runner timing ``call()`` in blocks of BLOCK calls: (calls, seconds)."""
+
+    def one_block():
+        for _ in range(BLOCK):
+            call()
+        return BLOCK
+
+    def run(seconds):
+        calls, elapsed, _ = repeat_for(seconds, one_block)
+        return calls, elapsed
+
+    return run
+
+
 # ---------------------------------------------------------------------------------------------
 # 1. Random playouts
 # ---------------------------------------------------------------------------------------------
@@ -250,61 +281,38 @@ def playout_ortolan(ortolan):
 
     # The bracket a tree search puts around a playout at a leaf. restore_state rewinds the
     # position but not total_move_count, so the plies are counted within each bracket.
-    def run(seconds):
-        plies = games = 0
-        t0 = perf_counter()
-        deadline = t0 + seconds
-        while True:
-            leaf = env.save_state()
-            env.roll_out()
-            plies += env.save_state().total_move_count - leaf.total_move_count
-            env.restore_state(leaf)
-            games += 1
-            now = perf_counter()
-            if now >= deadline:
-                return plies, now - t0, games
+    def one_game():
+        leaf = env.save_state()
+        env.roll_out()
+        plies = env.save_state().total_move_count - leaf.total_move_count
+        env.restore_state(leaf)
+        return plies
 
-    return run
+    return lambda seconds: repeat_for(seconds, one_game)
 
 
 def playout_chess(chess, rng):
-    def run(seconds):
-        plies = games = 0
-        t0 = perf_counter()
-        deadline = t0 + seconds
-        while True:
-            board = chess.Board()
-            n = 0
-            while n < PLY_CAP and not board.is_game_over():
-                board.push(rng.choice(list(board.legal_moves)))
-                n += 1
-            plies += n
-            games += 1
-            now = perf_counter()
-            if now >= deadline:
-                return plies, now - t0, games
+    def one_game():
+        board = chess.Board()
+        n = 0
+        while n < PLY_CAP and not board.is_game_over():
+            board.push(rng.choice(list(board.legal_moves)))
+            n += 1
+        return n
 
-    return run
+    return lambda seconds: repeat_for(seconds, one_game)
 
 
 def playout_openspiel(game, rng):
-    def run(seconds):
-        plies = games = 0
-        t0 = perf_counter()
-        deadline = t0 + seconds
-        while True:
-            state = game.new_initial_state()
-            n = 0
-            while n < PLY_CAP and not state.is_terminal():
-                state.apply_action(rng.choice(state.legal_actions()))
-                n += 1
-            plies += n
-            games += 1
-            now = perf_counter()
-            if now >= deadline:
-                return plies, now - t0, games
+    def one_game():
+        state = game.new_initial_state()
+        n = 0
+        while n < PLY_CAP and not state.is_terminal():
+            state.apply_action(rng.choice(state.legal_actions()))
+            n += 1
+        return n
 
-    return run
+    return lambda seconds: repeat_for(seconds, one_game)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -315,20 +323,16 @@ def playout_openspiel(game, rng):
 def agent_ortolan(ortolan, rng):
     env = ortolan.Ortolan()
 
+    def ply():
+        done = env.step(rng.choice(legal_actions(env.get_actions())))[3]
+        if done:
+            env.reset()
+
+    run_blocks = in_blocks(ply)
+
     def run(seconds):
         env.reset()
-        plies = 0
-        t0 = perf_counter()
-        deadline = t0 + seconds
-        while True:
-            for _ in range(BLOCK):
-                _side, _obs, _reward, done = env.step(rng.choice(legal_actions(env.get_actions())))
-                if done:
-                    env.reset()
-            plies += BLOCK
-            now = perf_counter()
-            if now >= deadline:
-                return plies, now - t0
+        return run_blocks(seconds)
 
     return run
 
@@ -360,21 +364,21 @@ def agent_pettingzoo(module, seed):
 
 
 def agent_openspiel(game, rng):
+    state = game.new_initial_state()
+
+    def ply():
+        nonlocal state
+        if state.is_terminal():
+            state = game.new_initial_state()
+        _observation = state.observation_tensor()
+        state.apply_action(rng.choice(state.legal_actions()))
+
+    run_blocks = in_blocks(ply)
+
     def run(seconds):
+        nonlocal state
         state = game.new_initial_state()
-        plies = 0
-        t0 = perf_counter()
-        deadline = t0 + seconds
-        while True:
-            for _ in range(BLOCK):
-                if state.is_terminal():
-                    state = game.new_initial_state()
-                _observation = state.observation_tensor()
-                state.apply_action(rng.choice(state.legal_actions()))
-            plies += BLOCK
-            now = perf_counter()
-            if now >= deadline:
-                return plies, now - t0
+        return run_blocks(seconds)
 
     return run
 
@@ -390,32 +394,16 @@ def search_runners(ortolan, rng):
     env, actions = ortolan_midgame(ortolan, rng, MIDGAME_PLIES)
     midgame = env.save_state()
 
-    def save_step_restore(seconds):
-        n = 0
-        t0 = perf_counter()
-        deadline = t0 + seconds
-        while True:
-            for a in actions:
-                s = env.save_state()
-                env.step(a)
-                env.restore_state(s)
-            n += len(actions)
-            now = perf_counter()
-            if now >= deadline:
-                return n, now - t0
+    def branch_every_action():
+        for a in actions:
+            s = env.save_state()
+            env.step(a)
+            env.restore_state(s)
+        return len(actions)
 
-    def save_restore(seconds):
-        n = 0
-        t0 = perf_counter()
-        deadline = t0 + seconds
-        while True:
-            for _ in range(BLOCK):
-                s = env.save_state()
-                env.restore_state(s)
-            n += BLOCK
-            now = perf_counter()
-            if now >= deadline:
-                return n, now - t0
+    def save_step_restore(seconds):
+        n, elapsed, _ = repeat_for(seconds, branch_every_action)
+        return n, elapsed
 
     # One step alone: replay a recorded random line from the mid-game position, timing only
     # the steps (the restore that rewinds to the line's start is outside the timed part).
@@ -445,77 +433,17 @@ def search_runners(ortolan, rng):
     env.restore_state(midgame)
     mask = env.get_actions()
 
-    def get_actions(seconds):
-        n = 0
-        t0 = perf_counter()
-        deadline = t0 + seconds
-        while True:
-            for _ in range(BLOCK):
-                env.get_actions()
-            n += BLOCK
-            now = perf_counter()
-            if now >= deadline:
-                return n, now - t0
-
-    def read_mask(seconds):
-        n = 0
-        t0 = perf_counter()
-        deadline = t0 + seconds
-        while True:
-            for _ in range(BLOCK):
-                legal_actions(mask)
-            n += BLOCK
-            now = perf_counter()
-            if now >= deadline:
-                return n, now - t0
-
-    def copy_rows(seconds):
-        n = 0
-        t0 = perf_counter()
-        deadline = t0 + seconds
-        while True:
-            for _ in range(BLOCK):
-                _copy = [list(row) for row in obs]
-            n += BLOCK
-            now = perf_counter()
-            if now >= deadline:
-                return n, now - t0
-
-    def zeros(seconds):
-        n = 0
-        t0 = perf_counter()
-        deadline = t0 + seconds
-        while True:
-            for _ in range(BLOCK):
-                _blank = [[0] * 64 for _ in range(119)]
-            n += BLOCK
-            now = perf_counter()
-            if now >= deadline:
-                return n, now - t0
-
     ortolan.Ortolan()  # the first one, which may set up shared tables
-
-    def construct(seconds):
-        n = 0
-        t0 = perf_counter()
-        deadline = t0 + seconds
-        while True:
-            for _ in range(BLOCK):
-                _env = ortolan.Ortolan()
-            n += BLOCK
-            now = perf_counter()
-            if now >= deadline:
-                return n, now - t0
 
     return {
         "save_state, step, restore_state": save_step_restore,
-        "save_state + restore_state": save_restore,
+        "save_state + restore_state": in_blocks(lambda: env.restore_state(env.save_state())),
         "one step": step_alone,
-        "get_actions": get_actions,
-        "mask to action list (Python)": read_mask,
-        "[list(row) for row in obs]": copy_rows,
-        "[[0]*64 for _ in range(119)]": zeros,
-        "Ortolan() after the first": construct,
+        "get_actions": in_blocks(env.get_actions),
+        "mask to action list (Python)": in_blocks(lambda: legal_actions(mask)),
+        "[list(row) for row in obs]": in_blocks(lambda: [list(row) for row in obs]),
+        "[[0]*64 for _ in range(119)]": in_blocks(lambda: [[0] * 64 for _ in range(119)]),
+        "Ortolan() after the first": in_blocks(ortolan.Ortolan),
     }
 
 

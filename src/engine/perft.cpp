@@ -4,32 +4,32 @@
 
 namespace ortolan {
 
+PositionCopy::PositionCopy(const Board& b)
+    : side(b.side),
+      enpassant(b.enpassant),
+      castle(b.castle),
+      no_progress_count(b.no_progress_count) {
+    std::memcpy(bitboards, b.bitboards, sizeof bitboards);
+    std::memcpy(occupancies, b.occupancies, sizeof occupancies);
+}
+
+void PositionCopy::put_back(Board& b) const {
+    std::memcpy(b.bitboards, bitboards, sizeof bitboards);
+    std::memcpy(b.occupancies, occupancies, sizeof occupancies);
+    b.side = side;
+    b.enpassant = enpassant;
+    b.castle = castle;
+    b.no_progress_count = no_progress_count;
+}
+
+bool operator==(const PositionCopy& a, const PositionCopy& b) {
+    return std::memcmp(a.bitboards, b.bitboards, sizeof a.bitboards) == 0 &&
+           std::memcmp(a.occupancies, b.occupancies, sizeof a.occupancies) == 0 &&
+           a.side == b.side && a.enpassant == b.enpassant && a.castle == b.castle &&
+           a.no_progress_count == b.no_progress_count;
+}
+
 namespace {
-
-// The position and the counter that make_move changes; the backup is only one deep, so each
-// ply keeps its own copy.
-struct Saved {
-    Bitboard bitboards[12];
-    Bitboard occupancies[3];
-    int32_t side, enpassant, castle, no_progress_count;
-
-    explicit Saved(const Board& b)
-        : side(b.side),
-          enpassant(b.enpassant),
-          castle(b.castle),
-          no_progress_count(b.no_progress_count) {
-        std::memcpy(bitboards, b.bitboards, sizeof bitboards);
-        std::memcpy(occupancies, b.occupancies, sizeof occupancies);
-    }
-    void restore(Board& b) const {
-        std::memcpy(b.bitboards, bitboards, sizeof bitboards);
-        std::memcpy(b.occupancies, occupancies, sizeof occupancies);
-        b.side = side;
-        b.enpassant = enpassant;
-        b.castle = castle;
-        b.no_progress_count = no_progress_count;
-    }
-};
 
 template <bool bulk>
 uint64_t count_sequences(Board& board, int32_t depth) {
@@ -41,11 +41,11 @@ uint64_t count_sequences(Board& board, int32_t depth) {
         if (depth == 1) return static_cast<uint64_t>(list.count);
     }
     uint64_t nodes = 0;
-    const Saved saved(board);
+    const PositionCopy saved(board);
     for (int32_t i = 0; i < list.count; ++i) {
         if (!board.make_move(list.moves[i])) continue;
         nodes += depth == 1 ? 1 : count_sequences<bulk>(board, depth - 1);
-        saved.restore(board);
+        saved.put_back(board);
     }
     return nodes;
 }

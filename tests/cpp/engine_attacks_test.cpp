@@ -14,15 +14,10 @@
 #include "engine/bits.h"
 #include "engine/board.h"
 #include "engine/types.h"
+#include "engine_support.h"
 
 namespace ortolan {
 namespace {
-
-Bitboard squares_of(std::initializer_list<int32_t> squares) {
-    Bitboard b = 0;
-    for (int32_t s : squares) b |= Bitboard{1} << s;
-    return b;
-}
 
 bool on_board(int32_t row, int32_t file) { return row >= 0 && row < 8 && file >= 0 && file < 8; }
 

@@ -15,15 +15,10 @@
 #include "engine/board.h"
 #include "engine/movegen.h"
 #include "engine/types.h"
+#include "engine_support.h"
 
 namespace ortolan {
 namespace {
-
-Bitboard squares_of(std::initializer_list<int32_t> squares) {
-    Bitboard b = 0;
-    for (int32_t s : squares) b |= Bitboard{1} << s;
-    return b;
-}
 
 // Parses a copy of the first length characters of text held in a buffer of exactly
 // length + 1 bytes.

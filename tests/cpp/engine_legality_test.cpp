@@ -17,19 +17,10 @@
 #include "engine/movegen.h"
 #include "engine/perft.h"
 #include "engine/types.h"
+#include "engine_support.h"
 
 namespace ortolan {
 namespace {
-
-Bitboard squares_of(std::initializer_list<int32_t> squares) {
-    Bitboard b = 0;
-    for (int32_t s : squares) b |= Bitboard{1} << s;
-    return b;
-}
-
-std::string name_of(int32_t square) {
-    return {static_cast<char>('a' + square % 8), static_cast<char>('8' - square / 8)};
-}
 
 std::string describe(Move m) {
     std::string s = name_of(move_source(m)) + name_of(move_target(m));

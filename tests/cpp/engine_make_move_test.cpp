@@ -11,20 +11,12 @@
 #include "engine/bits.h"
 #include "engine/board.h"
 #include "engine/movegen.h"
+#include "engine/perft.h"
 #include "engine/types.h"
+#include "engine_support.h"
 
 namespace ortolan {
 namespace {
-
-Bitboard squares_of(std::initializer_list<int32_t> squares) {
-    Bitboard b = 0;
-    for (int32_t s : squares) b |= Bitboard{1} << s;
-    return b;
-}
-
-std::string name_of(int32_t square) {
-    return {static_cast<char>('a' + square % 8), static_cast<char>('8' - square / 8)};
-}
 
 std::string coordinates(Move m) {
     std::string s = name_of(move_source(m)) + name_of(move_target(m));
@@ -47,27 +39,7 @@ int32_t play(Board& board, const std::string& text) {
     return m < 0 ? -1 : board.make_move(m);
 }
 
-// Everything make_move may touch: the position and the counter.
-struct Snapshot {
-    Bitboard bitboards[12];
-    Bitboard occupancies[3];
-    int32_t castle, enpassant, side, no_progress_count;
-
-    explicit Snapshot(const Board& b)
-        : castle(b.castle),
-          enpassant(b.enpassant),
-          side(b.side),
-          no_progress_count(b.no_progress_count) {
-        std::memcpy(bitboards, b.bitboards, sizeof bitboards);
-        std::memcpy(occupancies, b.occupancies, sizeof occupancies);
-    }
-    bool operator==(const Snapshot& o) const {
-        return std::memcmp(bitboards, o.bitboards, sizeof bitboards) == 0 &&
-               std::memcmp(occupancies, o.occupancies, sizeof occupancies) == 0 &&
-               castle == o.castle && enpassant == o.enpassant && side == o.side &&
-               no_progress_count == o.no_progress_count;
-    }
-};
+using Snapshot = PositionCopy;
 
 void expect_consistent_occupancies(const Board& b) {
     Bitboard w = 0, k = 0;

@@ -13,13 +13,10 @@
 #include "engine/board.h"
 #include "engine/movegen.h"
 #include "engine/types.h"
+#include "engine_support.h"
 
 namespace ortolan {
 namespace {
-
-std::string name_of(int32_t square) {
-    return {static_cast<char>('a' + square % 8), static_cast<char>('8' - square / 8)};
-}
 
 // Coordinate text of a move followed by its flags: x capture, d double step, e en passant,
 // c castling. Promotions carry the lower-case letter of the new piece.

@@ -34,35 +34,7 @@ struct PerftCase {
     std::vector<uint64_t> counts;  // depth 1, 2, ...
 };
 
-// The position members make_move and perft may touch.
-struct Position {
-    Bitboard bitboards[12];
-    Bitboard occupancies[3];
-    int32_t castle, enpassant, side, no_progress_count;
-
-    explicit Position(const Board& b)
-        : castle(b.castle),
-          enpassant(b.enpassant),
-          side(b.side),
-          no_progress_count(b.no_progress_count) {
-        std::memcpy(bitboards, b.bitboards, sizeof bitboards);
-        std::memcpy(occupancies, b.occupancies, sizeof occupancies);
-    }
-    void put_back(Board& b) const {
-        std::memcpy(b.bitboards, bitboards, sizeof bitboards);
-        std::memcpy(b.occupancies, occupancies, sizeof occupancies);
-        b.castle = castle;
-        b.enpassant = enpassant;
-        b.side = side;
-        b.no_progress_count = no_progress_count;
-    }
-    bool operator==(const Position& o) const {
-        return std::memcmp(bitboards, o.bitboards, sizeof bitboards) == 0 &&
-               std::memcmp(occupancies, o.occupancies, sizeof occupancies) == 0 &&
-               castle == o.castle && enpassant == o.enpassant && side == o.side &&
-               no_progress_count == o.no_progress_count;
-    }
-};
+using Position = PositionCopy;
 
 void run_published_counts(const PerftCase& c) {
     Board board;
