@@ -99,9 +99,7 @@ int32_t Board::legal_actions(ActionMap::Entry* out) {
 
 void Board::rebuild_action_map() {
     ActionMap::Entry legal[max_moves];
-    const int32_t count = legal_actions(legal);
-    ActionMap.clear();
-    for (int32_t i = 0; i < count; ++i) ActionMap.insert(legal[i].first, legal[i].second);
+    ActionMap.assign(legal, legal_actions(legal));
 }
 
 ActionMask Board::get_actions() {

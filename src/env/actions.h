@@ -39,6 +39,9 @@ class ActionMap {
     // The caller guarantees that the key is not present yet.
     void insert(int32_t action, Move move) { entries_.emplace_back(action, move); }
 
+    // Replaces the contents by count entries with distinct keys.
+    void assign(const Entry* entries, int32_t count) { entries_.assign(entries, entries + count); }
+
     const Move* find(int32_t action) const {
         for (const Entry& e : entries_)
             if (e.first == action) return &e.second;

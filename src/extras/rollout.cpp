@@ -63,11 +63,7 @@ int32_t Board::roll_out(uint32_t seed) {
     int32_t previous_count = count;
     std::swap(legal, previous);
 
-    auto keep_action_map = [&] {
-        ActionMap.clear();
-        for (int32_t i = 0; i < previous_count; ++i)
-            ActionMap.insert(previous[i].first, previous[i].second);
-    };
+    auto keep_action_map = [&] { ActionMap.assign(previous, previous_count); };
     if (count == 0) {
         keep_action_map();
         return terminal_reward();
