@@ -1,5 +1,6 @@
 """Constants and small helpers shared by the test modules."""
 
+import collections.abc
 import ctypes
 
 START_FEN = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"
@@ -68,3 +69,22 @@ def legal_actions(mask):
 def flush_c_stdout():
     """Writes out whatever C stdio holds for the process's standard output."""
     ctypes.CDLL(None).fflush(None)
+
+
+class PlainMapping(collections.abc.Mapping):
+    """A mapping that is not a dict."""
+
+    def __init__(self, entries):
+        self.entries = dict(entries)
+
+    def __getitem__(self, key):
+        return self.entries[key]
+
+    def __iter__(self):
+        return iter(self.entries)
+
+    def __len__(self):
+        return len(self.entries)
+
+    def __repr__(self):
+        return f"PlainMapping({self.entries!r})"

@@ -19,7 +19,7 @@ import random
 import sys
 
 import pytest
-from support import flush_c_stdout
+from support import STATE_PROPERTIES, flush_c_stdout
 
 import ortolan
 
@@ -143,21 +143,7 @@ def test_state_properties(env):
             state.no_progress_count = -i
             state.n_repititions = i
             state.prev_n_repititions = i
-            for name in (
-                "side",
-                "enpassant",
-                "castle",
-                "state_history",
-                "state_pos",
-                "total_move_count",
-                "no_progress_count",
-                "repetition_count",
-                "move_index",
-                "n_repititions",
-                "prev_n_repititions",
-                "bitboards",
-                "occupancies",
-            ):
+            for name in STATE_PROPERTIES:
                 getattr(state, name)
             repr(state)
 

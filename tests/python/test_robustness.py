@@ -36,6 +36,7 @@ from support import (
     READ_ONLY_PROPERTIES,
     STATE_PROPERTIES,
     UINT64_MAX,
+    PlainMapping,
     flush_c_stdout,
     state_fields,
 )
@@ -137,24 +138,7 @@ class HostileList(list):
         raise Boom("__getitem__")
 
 
-class FakeMapping(collections.abc.Mapping):
-    def __init__(self, entries):
-        self.entries = dict(entries)
-
-    def __getitem__(self, key):
-        return self.entries[key]
-
-    def __iter__(self):
-        return iter(self.entries)
-
-    def __len__(self):
-        return len(self.entries)
-
-    def __repr__(self):
-        return f"FakeMapping({self.entries!r})"
-
-
-class HostileMapping(FakeMapping):
+class HostileMapping(PlainMapping):
     def items(self):
         raise Boom("items")
 
@@ -246,7 +230,7 @@ values = st.recursive(
         st.tuples(inner),
         st.tuples(inner, inner, inner),
         st.dictionaries(keys, inner, max_size=4),
-        st.dictionaries(keys, inner, max_size=3).map(FakeMapping),
+        st.dictionaries(keys, inner, max_size=3).map(PlainMapping),
         st.dictionaries(keys, inner, max_size=3).map(HostileMapping),
     ),
     max_leaves=24,
@@ -295,7 +279,7 @@ def nested_histories(draw, regular=None):
 structured = st.one_of(
     nested_histories(),
     st.dictionaries(st.one_of(uint64s, ints), st.one_of(int32s, ints), max_size=6),
-    st.dictionaries(integer_like, integer_like, max_size=4).map(FakeMapping),
+    st.dictionaries(integer_like, integer_like, max_size=4).map(PlainMapping),
 )
 anything = st.one_of(values, structured)
 
@@ -542,13 +526,13 @@ def likely_values(name):
             st.dictionaries(st.one_of(uint64s, ints, keys), st.one_of(int32s, ints), max_size=5),
             st.dictionaries(
                 st.one_of(uint64s, keys), st.one_of(integer_like, scalars), max_size=3
-            ).map(FakeMapping),
+            ).map(PlainMapping),
         ),
         "move_index": st.one_of(
             st.dictionaries(st.one_of(int32s, ints, keys), st.one_of(int32s, ints), max_size=5),
             st.dictionaries(
                 st.one_of(integer_like, keys), st.one_of(integer_like, scalars), max_size=3
-            ).map(FakeMapping),
+            ).map(PlainMapping),
         ),
     }.get(name, st.one_of(integer_like, ints, st.booleans(), st.floats(), odd_numbers))
     return st.one_of(anything, near)

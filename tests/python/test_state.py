@@ -1,6 +1,5 @@
 """The State class: constructor, properties, conversions and the text form."""
 
-import collections.abc
 import copy
 import decimal
 import fractions
@@ -18,6 +17,7 @@ from support import (
     STATE_PROPERTIES,
     UINT64_MAX,
     Index,
+    PlainMapping,
     state_fields,
 )
 
@@ -25,22 +25,6 @@ import ortolan
 
 int32s = st.integers(INT32_MIN, INT32_MAX)
 uint64s = st.integers(0, UINT64_MAX)
-
-
-class Mapping(collections.abc.Mapping):
-    """A mapping that is not a dict."""
-
-    def __init__(self, items):
-        self._items = dict(items)
-
-    def __getitem__(self, key):
-        return self._items[key]
-
-    def __iter__(self):
-        return iter(self._items)
-
-    def __len__(self):
-        return len(self._items)
 
 
 @pytest.fixture
@@ -448,9 +432,9 @@ def test_repetition_count_is_replaced_whole(saved):
 
 def test_maps_accept_any_mapping_and_integer_like_entries():
     state = ortolan.State()
-    state.repetition_count = Mapping({Index(12): True, 2**64 - 2: np.int32(-3)})
+    state.repetition_count = PlainMapping({Index(12): True, 2**64 - 2: np.int32(-3)})
     assert state.repetition_count == {12: 1, 2**64 - 2: -3}
-    state.move_index = Mapping({-5: Index(6)})
+    state.move_index = PlainMapping({-5: Index(6)})
     assert state.move_index == {-5: 6}
 
 
