@@ -1,10 +1,15 @@
-"""Plays a few games with the ortolan environment.
+"""A Monte Carlo tree search player against a uniformly random one.
 
-A random agent plays against itself through ``get_actions`` and ``step``; then a small
-Monte Carlo agent (a handful of ``roll_out`` playouts per candidate move, bracketed by
-``save_state`` and ``restore_state``) plays White against the random agent.
+The search player (examples/mcts.py) values each new leaf with one ``roll_out()`` and branches
+with ``save_state`` / ``restore_state``. It plays White in odd games and Black in even ones.
+Each game ends by the rules (mate, stalemate, threefold repetition, 50 plies without a pawn
+move or capture) or is stopped unfinished after ``--max-plies``. The final position is drawn
+with ``render()`` and the game is printed as a move list.
+
+    python examples/demo.py --games 4 --simulations 200
 """
 
+import argparse
 import contextlib
 import ctypes
 import io
@@ -12,48 +17,29 @@ import random
 import sys
 import time
 
+from mcts import UCTPlayer, legal_actions
+from notation import game_text, move_text
+
 import ortolan
 
-RESULTS = {1: "White wins", -1: "Black wins", 0: "draw"}
 
+class ProgressBar:
+    """A one-line bar on stderr, redrawn in place; silent when stderr is not a terminal."""
 
-def legal_actions(env: ortolan.Ortolan) -> list[int]:
-    mask = env.get_actions()
-    return [
-        plane * 64 + square for plane, row in enumerate(mask) for square, v in enumerate(row) if v
-    ]
+    def __init__(self, label: str, width: int = 30):
+        self.label = label
+        self.width = width
+        self.enabled = sys.stderr.isatty()
 
-
-def random_game(env: ortolan.Ortolan, rng: random.Random) -> tuple[int, int]:
-    env.reset()
-    plies, reward, done = 0, 0, 0
-    while not done and plies < 400:
-        _, _, reward, done = env.step(rng.choice(legal_actions(env)))
-        plies += 1
-    return reward, plies
-
-
-def monte_carlo_move(env: ortolan.Ortolan, playouts: int) -> int:
-    root = env.save_state()
-    white_to_move = root.side == 0
-    best_action, best_score = None, None
-    for action in legal_actions(env):
-        env.restore_state(root)
-        _, _, reward, done = env.step(action)
-        if done:
-            score = reward * playouts * 2
-        else:
-            after = env.save_state()
-            score = 0
-            for _ in range(playouts):
-                score += env.roll_out()
-                env.restore_state(after)
-        if not white_to_move:
-            score = -score
-        if best_score is None or score > best_score:
-            best_action, best_score = action, score
-    env.restore_state(root)
-    return best_action
+    def __call__(self, done: int, total: int) -> None:
+        if not self.enabled or (done != total and done % 10):
+            return
+        filled = self.width * done // total
+        bar = "#" * filled + "-" * (self.width - filled)
+        sys.stderr.write(f"\r{self.label} [{bar}] {done}/{total} simulations")
+        if done == total:
+            sys.stderr.write("\r" + " " * (len(self.label) + self.width + 30) + "\r")
+        sys.stderr.flush()
 
 
 def show(env: ortolan.Ortolan) -> None:
@@ -70,45 +56,81 @@ def show(env: ortolan.Ortolan) -> None:
     print(glyphs.getvalue(), end="")
 
 
-def main() -> None:
-    env = ortolan.Ortolan()
-    rng = random.Random(2026)
+def ending(env: ortolan.Ortolan, reward: int, done: int) -> str:
+    """Why the game stopped, read off the final position."""
+    if not done:
+        return "unfinished"
+    if reward:
+        return ("White" if reward > 0 else "Black") + " wins by checkmate"
+    if not legal_actions(env):
+        return "draw by stalemate"
+    if env.save_state().n_repititions == 2:
+        return "draw by threefold repetition"
+    return "draw: 50 plies without a pawn move or capture"
 
-    print("Random self-play:")
-    start = time.perf_counter()
-    total_plies = 0
-    for game in range(1, 6):
-        reward, plies = random_game(env, rng)
-        total_plies += plies
-        print(f"  game {game}: {RESULTS[reward]} after {plies} plies")
-    elapsed = time.perf_counter() - start
-    print(f"  {total_plies / elapsed:,.0f} plies per second through get_actions and step")
 
-    print("\nMonte Carlo (White, 8 playouts per move) against random (Black):")
-    env.reset()
-    done, reward, plies = 0, 0, 0
-    while not done and plies < 200:
-        if plies % 2 == 0:
-            action = monte_carlo_move(env, playouts=8)
+def play_game(env, search, rng, search_side, max_plies, label):
+    """Plays one game; returns (reward, done, moves)."""
+    side, _, reward, done = env.reset()
+    moves = []
+    while not done and len(moves) < max_plies:
+        if side == search_side:
+            bar = ProgressBar(f"{label} ply {len(moves) + 1:3d}")
+            action = search.choose(env, progress=bar)
         else:
             action = rng.choice(legal_actions(env))
-        _, _, reward, done = env.step(action)
-        plies += 1
-    print(f"  {RESULTS[reward] if done else 'unfinished'} after {plies} plies; final position:")
-    show(env)
+        text = move_text(env, action)
+        side, _, reward, done = env.step(action)
+        moves.append(text + ("#" if reward else ""))
+    return reward, done, moves
 
-    start = time.perf_counter()
-    root = env.save_state()
-    env.reset()
-    start_state = env.save_state()
-    rollouts = 2000
-    for _ in range(rollouts):
-        env.roll_out()
-        env.restore_state(start_state)
-    env.restore_state(root)
-    elapsed = time.perf_counter() - start
-    print(f"{rollouts / elapsed:,.0f} random playouts per second from the start position")
+
+def main(argv: list[str] | None = None) -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--games", type=int, default=4, help="games to play (default 4)")
+    parser.add_argument(
+        "--simulations", type=int, default=200, help="search simulations per move (default 200)"
+    )
+    parser.add_argument(
+        "--max-plies", type=int, default=300, help="stop a game unfinished after this many plies"
+    )
+    parser.add_argument("--seed", type=int, default=2026, help="seed of both players' choices")
+    args = parser.parse_args(argv)
+    if args.games < 1 or args.simulations < 1 or args.max_plies < 1:
+        parser.error("--games, --simulations and --max-plies must be at least 1")
+
+    env = ortolan.Ortolan()
+    rng = random.Random(args.seed)
+    search = UCTPlayer(simulations=args.simulations, seed=args.seed)
+    score = {"wins": 0, "draws": 0, "losses": 0, "unfinished": 0}
+    print(f"UCT search ({args.simulations} simulations per move) against a random player\n")
+    for game in range(1, args.games + 1):
+        search_side = 0 if game % 2 else 1
+        start = time.perf_counter()
+        label = f"game {game}/{args.games}"
+        reward, done, moves = play_game(env, search, rng, search_side, args.max_plies, label)
+        elapsed = time.perf_counter() - start
+        colours = ("search", "random") if search_side == 0 else ("random", "search")
+        print(f"Game {game}: White {colours[0]}, Black {colours[1]}")
+        show(env)
+        print(f"\nResult: {ending(env, reward, done)} after {len(moves)} plies ({elapsed:.1f} s)")
+        print(game_text(moves) + "\n")
+        search_reward = reward if search_side == 0 else -reward
+        if not done:
+            score["unfinished"] += 1
+        elif search_reward > 0:
+            score["wins"] += 1
+        elif search_reward < 0:
+            score["losses"] += 1
+        else:
+            score["draws"] += 1
+    print(
+        "Search player: {wins} won, {draws} drawn, {losses} lost, {unfinished} unfinished".format(
+            **score
+        )
+    )
+    return 0
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())

@@ -2,6 +2,8 @@
 
 import ast
 import pathlib
+import subprocess
+import sys
 
 import ortolan
 
@@ -33,3 +35,35 @@ def test_stub_members_match_the_runtime_classes():
     _, classes = stub_classes()
     assert classes["State"] == public_members(ortolan.State)
     assert classes["Ortolan"] == public_members(ortolan.Ortolan)
+
+
+def run_mypy_tool(*args, cwd):
+    result = subprocess.run(
+        [sys.executable, "-m", *args], cwd=cwd, capture_output=True, text=True, check=False
+    )
+    return result.returncode, result.stdout + result.stderr
+
+
+def test_stubtest_finds_the_installed_stub_consistent_with_the_module(tmp_path):
+    allowlist = pathlib.Path(__file__).with_name("stubtest_allowlist.txt")
+    code, output = run_mypy_tool(
+        "mypy.stubtest", "ortolan", "--allowlist", str(allowlist), cwd=tmp_path
+    )
+    assert code == 0, output
+
+
+def test_mypy_uses_the_stub_for_a_user_program(tmp_path):
+    program = tmp_path / "trainer.py"
+    program.write_text(
+        "import ortolan\n"
+        "env = ortolan.Ortolan()\n"
+        "side, observation, reward, done = env.step(496)\n"
+        "reveal_type(observation)\n"
+        "state: ortolan.State = env.save_state()\n"
+        "env.step('e2e4')\n"
+    )
+    code, output = run_mypy_tool("mypy", "--no-incremental", str(program), cwd=tmp_path)
+    assert code == 1, output
+    assert 'Revealed type is "list[list[int]]"' in output
+    assert 'trainer.py:6: error: Argument 1 to "step" of "Ortolan" has incompatible type' in output
+    assert "import-not-found" not in output

@@ -1,0 +1,174 @@
+"""The ortolan chess environment as a PettingZoo AEC environment.
+
+Two agents, ``player_0`` (White) and ``player_1`` (Black), take turns. Each observation is a
+dict with
+
+* ``"observation"``: an int32 array of shape (8, 8, 119), channels last: entry [row, file, p]
+  is square row * 8 + file of the environment's plane p, seen from the observing agent's seat
+  (for Black the board is turned half round, so row 0 is always the far rank);
+* ``"action_mask"``: an int8 array of 4,672 entries, the environment's 73 x 64 legality mask
+  flattened so that entry i is action i; all zero for the agent not to move.
+
+Rewards are +1 for the winner and -1 for the loser of a checkmate and 0 otherwise. A game ends
+by checkmate, stalemate, threefold repetition or 50 plies without a pawn move or capture: all
+agents are then terminated. With ``max_plies`` set, a game still running after that many
+plies is truncated instead.
+"""
+
+import itertools
+import typing
+
+import gymnasium
+import numpy as np
+from pettingzoo import AECEnv
+from pettingzoo.utils import wrappers
+
+import ortolan
+
+PLANES = 119
+ACTIONS = 73 * 64
+INT32 = np.iinfo(np.int32)
+
+
+def _observation_bounds() -> tuple[np.ndarray, np.ndarray]:
+    """Per-plane bounds of what the planes can hold, broadcast to the (8, 8, 119) layout."""
+    low = np.zeros(PLANES, dtype=np.int32)
+    high = np.ones(PLANES, dtype=np.int32)
+    for slot in range(8):
+        high[14 * slot + 12 : 14 * slot + 14] = INT32.max  # repetition counts
+    # The move counter counts every step since the environment was made, across games and
+    # searches, and wraps around; the no-progress counter only ever counts up from 0.
+    low[113], high[113] = INT32.min, INT32.max
+    high[118] = INT32.max
+    shape = (8, 8, PLANES)
+    return np.broadcast_to(low, shape).copy(), np.broadcast_to(high, shape).copy()
+
+
+def _as_array(planes: list[list[int]]) -> np.ndarray:
+    flat = np.fromiter(itertools.chain.from_iterable(planes), dtype=np.int32, count=PLANES * 64)
+    return flat.reshape(PLANES, 8, 8)
+
+
+def _other_seat(planes: np.ndarray) -> np.ndarray:
+    """The same position seen from the other side's seat: the sides' piece planes trade
+    places in every history slot, the side plane flips and the board turns half round."""
+    seen = planes.copy()
+    for slot in range(8):
+        base = 14 * slot
+        seen[base : base + 6] = planes[base + 6 : base + 12]
+        seen[base + 6 : base + 12] = planes[base : base + 6]
+    seen[112] = 1 - planes[112]
+    return seen[:, ::-1, ::-1]
+
+
+class OrtolanChessEnv(AECEnv):
+    """Chess for two agents on the ortolan engine."""
+
+    metadata: typing.ClassVar[dict] = {
+        "render_modes": ["human"],
+        "name": "ortolan_chess_v0",
+        "is_parallelizable": False,
+        "render_fps": 1,
+    }
+
+    def __init__(self, render_mode: str | None = None, max_plies: int | None = None):
+        super().__init__()
+        if render_mode is not None and render_mode not in self.metadata["render_modes"]:
+            raise ValueError(f"render_mode must be None or 'human', not {render_mode!r}")
+        if max_plies is not None and max_plies < 1:
+            raise ValueError("max_plies must be None or at least 1")
+        self.render_mode = render_mode
+        self.max_plies = max_plies
+        self.game = ortolan.Ortolan()
+        self.possible_agents = ["player_0", "player_1"]
+        low, high = _observation_bounds()
+        observation_space = gymnasium.spaces.Dict(
+            {
+                "observation": gymnasium.spaces.Box(low=low, high=high, dtype=np.int32),
+                "action_mask": gymnasium.spaces.Box(0, 1, shape=(ACTIONS,), dtype=np.int8),
+            }
+        )
+        self.observation_spaces = dict.fromkeys(self.possible_agents, observation_space)
+        self.action_spaces = {
+            agent: gymnasium.spaces.Discrete(ACTIONS) for agent in self.possible_agents
+        }
+        self._planes = np.zeros((PLANES, 8, 8), dtype=np.int32)
+        self._mask = np.zeros(ACTIONS, dtype=np.int8)
+        self._side = 0
+        self._plies = 0
+
+    def observation_space(self, agent):
+        return self.observation_spaces[agent]
+
+    def action_space(self, agent):
+        return self.action_spaces[agent]
+
+    def reset(self, seed: int | None = None, options: dict | None = None) -> None:
+        # The game itself has no randomness; a seed makes the action spaces' sampling repeatable.
+        if seed is not None:
+            for offset, agent in enumerate(self.possible_agents):
+                self.action_spaces[agent].seed(seed + offset)
+        side, planes, _, _ = self.game.reset()
+        self._record(side, planes)
+        self._plies = 0
+        self.agents = self.possible_agents[:]
+        self.rewards = dict.fromkeys(self.agents, 0)
+        self._cumulative_rewards = dict.fromkeys(self.agents, 0)
+        self.terminations = dict.fromkeys(self.agents, False)
+        self.truncations = dict.fromkeys(self.agents, False)
+        self.infos = {agent: {} for agent in self.agents}
+        self.agent_selection = self.agents[side]
+        if self.render_mode == "human":
+            self.render()
+
+    def _record(self, side: int, planes: list[list[int]]) -> None:
+        self._side = side
+        self._planes = _as_array(planes)
+        mask = self.game.get_actions()
+        self._mask = np.fromiter(itertools.chain.from_iterable(mask), dtype=np.int8, count=ACTIONS)
+
+    def observe(self, agent):
+        mover = self.possible_agents[self._side]
+        over = self.terminations.get(agent, True) or self.truncations.get(agent, True)
+        planes = self._planes if agent == mover else _other_seat(self._planes)
+        mask = self._mask if agent == mover and not over else np.zeros(ACTIONS, dtype=np.int8)
+        return {"observation": planes.transpose(1, 2, 0), "action_mask": mask}
+
+    def step(self, action) -> None:
+        agent = self.agent_selection
+        if self.terminations[agent] or self.truncations[agent]:
+            self._was_dead_step(action)
+            return
+        # An illegal action raises ValueError("Invalid action") and changes nothing.
+        side, planes, reward, done = self.game.step(int(action))
+        self._plies += 1
+        self._record(side, planes)
+        self._cumulative_rewards[agent] = 0
+        self.rewards = {"player_0": reward, "player_1": -reward}
+        if done:
+            self.terminations = dict.fromkeys(self.agents, True)
+        elif self.max_plies is not None and self._plies >= self.max_plies:
+            self.truncations = dict.fromkeys(self.agents, True)
+        self.agent_selection = self.possible_agents[side]
+        self._accumulate_rewards()
+        if self.render_mode == "human":
+            self.render()
+
+    def render(self) -> None:
+        if self.render_mode is None:
+            gymnasium.logger.warn("render() called without a render_mode; nothing is drawn")
+            return
+        self.game.render()
+
+    def close(self) -> None:
+        pass
+
+
+def raw_env(render_mode: str | None = None, max_plies: int | None = None) -> OrtolanChessEnv:
+    return OrtolanChessEnv(render_mode=render_mode, max_plies=max_plies)
+
+
+def env(render_mode: str | None = None, max_plies: int | None = None):
+    """The environment behind PettingZoo's usual checks: actions in range, calls in order."""
+    wrapped = wrappers.AssertOutOfBoundsWrapper(raw_env(render_mode, max_plies))
+    return wrappers.OrderEnforcingWrapper(wrapped)
