@@ -69,10 +69,17 @@ def ending(env: ortolan.Ortolan, reward: int, done: int) -> str:
     return "draw: 50 plies without a pawn move or capture"
 
 
-def play_game(env, search, rng, search_side, max_plies, label):
+def play_game(
+    env: ortolan.Ortolan,
+    search: UCTPlayer,
+    rng: random.Random,
+    search_side: int,
+    max_plies: int,
+    label: str,
+) -> tuple[int, int, list[str]]:
     """Plays one game; returns (reward, done, moves)."""
     side, _, reward, done = env.reset()
-    moves = []
+    moves: list[str] = []
     while not done and len(moves) < max_plies:
         if side == search_side:
             bar = ProgressBar(f"{label} ply {len(moves) + 1:3d}")

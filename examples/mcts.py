@@ -33,14 +33,20 @@ class Node:
 
     __slots__ = ("children", "state", "terminal", "untried", "value", "visits", "white_to_move")
 
-    def __init__(self, state, white_to_move, actions, terminal=None):
-        self.state = state  # ortolan.State of this position, None when the game is over
+    def __init__(
+        self,
+        state: ortolan.State,
+        white_to_move: bool,
+        actions: list[int],
+        terminal: int | None = None,
+    ):
+        self.state = state  # snapshot of this position
         self.white_to_move = white_to_move
         self.untried = actions  # legal actions without a child yet
         self.children: dict[int, Node] = {}
         self.terminal = terminal  # final reward when the game ended here, else None
         self.visits = 0
-        self.value = 0.0  # sum of the results seen through this node, for White
+        self.value = 0  # sum of the results seen through this node, for White
 
 
 class UCTPlayer:
@@ -82,7 +88,7 @@ class UCTPlayer:
             env.restore_state(node.state)
             side, _, reward, done = env.step(action)
             if done:
-                child = Node(None, side == 0, [], terminal=reward)
+                child = Node(env.save_state(), side == 0, [], terminal=reward)
                 value = reward
             else:
                 child = Node(env.save_state(), side == 0, legal_actions(env))

@@ -41,7 +41,8 @@ class SelfPlayWorker:
 
     def play(self) -> dict:
         _, planes, reward, done = self.env.reset()
-        actions, observations = [], [planes]
+        actions: list[int] = []
+        observations = [planes]
         while not done and len(actions) < self.max_plies:
             action = self.player.choose(self.env)
             _, planes, reward, done = self.env.step(action)

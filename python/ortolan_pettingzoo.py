@@ -116,7 +116,7 @@ class OrtolanChessEnv(AECEnv):
         self._cumulative_rewards = dict.fromkeys(self.agents, 0)
         self.terminations = dict.fromkeys(self.agents, False)
         self.truncations = dict.fromkeys(self.agents, False)
-        self.infos = {agent: {} for agent in self.agents}
+        self.infos: dict[str, dict] = {agent: {} for agent in self.agents}
         self.agent_selection = self.agents[side]
         if self.render_mode == "human":
             self.render()

@@ -39,3 +39,13 @@ def test_is_a_compiled_extension_for_this_interpreter():
 @pytest.mark.parametrize("name", ENV_METHODS)
 def test_env_exposes_method(name):
     assert callable(getattr(ortolan.Ortolan, name, None)), f"Ortolan.{name} missing"
+
+
+def test_adapter_and_stub_package_are_installed_beside_the_module():
+    import ortolan_pettingzoo
+
+    platlib = Path(sysconfig.get_paths()["platlib"]).resolve()
+    assert Path(ortolan_pettingzoo.__file__).resolve() == platlib / "ortolan_pettingzoo.py"
+    stub = platlib / "ortolan-stubs" / "__init__.pyi"
+    assert stub.read_text() == (platlib / "ortolan.pyi").read_text()
+    assert "class Ortolan:" in stub.read_text()

@@ -67,3 +67,10 @@ def test_mypy_uses_the_stub_for_a_user_program(tmp_path):
     assert 'Revealed type is "list[list[int]]"' in output
     assert 'trainer.py:6: error: Argument 1 to "step" of "Ortolan" has incompatible type' in output
     assert "import-not-found" not in output
+
+
+def test_examples_type_check_strictly_against_the_stub():
+    examples = pathlib.Path(__file__).resolve().parents[2] / "examples"
+    files = [str(examples / name) for name in ("mcts.py", "notation.py", "demo.py")]
+    code, output = run_mypy_tool("mypy", "--no-incremental", "--strict", *files, cwd=examples)
+    assert code == 0, output
