@@ -22,7 +22,7 @@ def legal_actions(env: ortolan.Ortolan) -> list[int]:
     return [
         plane * 64 + square
         for plane, row in enumerate(mask)
-        if 1 in row
+        if any(row)
         for square, legal in enumerate(row)
         if legal
     ]
