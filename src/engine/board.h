@@ -83,6 +83,14 @@ class Board {
     void keep_legal_moves(MoveList& list);
     // The legal moves of the position with their action numbers, in generation order.
     int32_t legal_actions(ActionMap::Entry* out);
+    // The legal actions of the position as one set of sources per plane, found without trial
+    // moves except for en passant. Needs a consistent position whose side to move has exactly
+    // one king; returns false, having written nothing, when the side to move has none or more.
+    bool legal_planes(LegalPlanes& out);
+    // The Move that legal_planes found for an action of the position.
+    Move action_move(int32_t plane, int32_t source) const;
+    // No square holds two pieces and each occupancy is the union of its piece bitboards.
+    bool consistent_position() const;
     // Replaces the ActionMap by the legal moves of the position.
     void rebuild_action_map();
     // Reward of a position whose side to move has no legal move.

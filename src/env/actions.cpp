@@ -35,14 +35,6 @@ constexpr int32_t distance_of(int32_t source, int32_t target) {
     return dr > df ? dr : df;
 }
 
-struct PlaneTables {
-    // direction * 7 + distance - 1 by side, source and target; meaningful for squares on one
-    // rank, file or diagonal.
-    int8_t straight[2][64][64];
-    // Knight planes by source - target + 17.
-    int8_t knight[35];
-};
-
 constexpr PlaneTables make_plane_tables() {
     PlaneTables t{};
     for (int32_t side = 0; side < 2; ++side)
@@ -56,9 +48,9 @@ constexpr PlaneTables make_plane_tables() {
     return t;
 }
 
-constexpr PlaneTables plane_tables = make_plane_tables();
-
 }  // namespace
+
+constexpr PlaneTables plane_tables = make_plane_tables();
 
 bool operator==(const ActionMap& a, const ActionMap& b) {
     if (a.size() != b.size()) return false;

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/bits.h"
 #include "engine/movegen.h"
 
 namespace ortolan {
@@ -55,6 +56,24 @@ class ActionMap {
 
    private:
     std::vector<Entry> entries_;
+};
+
+struct PlaneTables {
+    // direction * 7 + distance - 1 by side, source and target; meaningful for squares on one
+    // rank, file or diagonal.
+    int8_t straight[2][64][64];
+    // Knight planes by source - target + 17.
+    int8_t knight[35];
+};
+
+extern const PlaneTables plane_tables;
+
+// The legal actions of a position as one set of source squares per plane, with the number of
+// sources in each plane and in all.
+struct LegalPlanes {
+    Bitboard planes[action_planes];
+    uint8_t counts[80];  // by plane; the last seven stay 0
+    int32_t count;
 };
 
 // Plane of a move that is a knight move, a promotion or a straight or diagonal move, for the

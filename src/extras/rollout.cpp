@@ -1,8 +1,9 @@
 // Random playouts.
+#include <cstring>
 #include <random>
-#include <utility>
 
 #include "engine/board.h"
+#include "engine/perft.h"
 
 namespace ortolan {
 
@@ -43,6 +44,29 @@ Move kth_smallest_action(const ActionMap::Entry* entries, int32_t count, uint32_
         if (entries[i].first == action) return entries[i].second;
 }
 
+// The action whose number is the k-th smallest of the legal ones, counting from 0: planes are
+// passed eight at a time by the sum of their counts, then one at a time, then the sources of
+// the plane in ascending order.
+int32_t kth_smallest_action(const LegalPlanes& legal, uint32_t k) {
+    int32_t plane = 0;
+    for (;; plane += 8) {
+        uint64_t counts;
+        std::memcpy(&counts, legal.counts + plane, sizeof counts);
+        counts = (counts & 0x00ff00ff00ff00ffULL) + ((counts >> 8) & 0x00ff00ff00ff00ffULL);
+        const uint32_t here = static_cast<uint32_t>((counts * 0x0001000100010001ULL) >> 48);
+        if (k < here) break;
+        k -= here;
+    }
+    for (;; ++plane) {
+        const uint32_t here = legal.counts[plane];
+        if (k < here) break;
+        k -= here;
+    }
+    Bitboard sources = legal.planes[plane];
+    for (; k > 0; --k) sources &= sources - 1;
+    return plane * 64 + lowest_square(sources);
+}
+
 }  // namespace
 
 int32_t Board::roll_out() {
@@ -53,31 +77,51 @@ int32_t Board::roll_out() {
 // Plays exactly what repeated get_actions and step would play for the same draws, with every
 // member ending as they would leave it, but enumerates the legal moves once per ply and builds
 // no observations. After the last step the ActionMap holds the actions of the position before
-// that step's move, as step leaves it, so it is filled once, from the previous ply's list.
+// that step's move, as step leaves it; it is filled once, from that position, at the end.
+//
+// The legal moves come from legal_planes when the position allows it, and from the generator
+// and its legality filter otherwise. A consistent position stays consistent under make_move.
 int32_t Board::roll_out(uint32_t seed) {
     std::mt19937 engine(seed);
-    ActionMap::Entry lists[2][max_moves];
-    ActionMap::Entry* legal = lists[0];
-    ActionMap::Entry* previous = lists[1];
-    int32_t count = legal_actions(legal);
-    int32_t previous_count = count;
-    std::swap(legal, previous);
+    LegalPlanes planes;
+    ActionMap::Entry entries[max_moves];
+    bool consistent = consistent_position();
+    bool by_planes = false;
+    auto count_legal = [&] {
+        if (!consistent) consistent = consistent_position();
+        by_planes = consistent && legal_planes(planes);
+        return by_planes ? planes.count : legal_actions(entries);
+    };
 
-    auto keep_action_map = [&] { ActionMap.assign(previous, previous_count); };
+    PositionCopy before(*this);
+    auto keep_action_map = [&] {
+        const PositionCopy now(*this);
+        before.put_back(*this);
+        rebuild_action_map();
+        now.put_back(*this);
+    };
+    int32_t count = count_legal();
     if (count == 0) {
-        keep_action_map();
+        rebuild_action_map();
         return terminal_reward();
     }
     try {
         for (int32_t steps = 1;; ++steps) {
-            const uint32_t k = draw_index(engine, static_cast<uint32_t>(previous_count));
-            const Move move = kth_smallest_action(previous, previous_count, k);
+            const uint32_t k = draw_index(engine, static_cast<uint32_t>(count));
+            Move move;
+            if (by_planes) {
+                const int32_t action = kth_smallest_action(planes, k);
+                move = action_move(action >> 6, action & 63);
+            } else {
+                move = kth_smallest_action(entries, count, k);
+            }
+            before = PositionCopy(*this);
             just_reset = 0;
             make_move(move);
             record_position();
             total_move_count = static_cast<int32_t>(static_cast<uint32_t>(total_move_count) + 1u);
 
-            count = legal_actions(legal);
+            count = count_legal();
             int32_t result = -2;
             if (count == 0)
                 result = terminal_reward();
@@ -87,8 +131,6 @@ int32_t Board::roll_out(uint32_t seed) {
                 keep_action_map();
                 return result;
             }
-            std::swap(legal, previous);
-            previous_count = count;
         }
     } catch (...) {
         keep_action_map();

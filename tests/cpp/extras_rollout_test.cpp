@@ -109,6 +109,29 @@ TEST(ExtrasRollout, SeededRolloutMatchesThePlainLoopWithoutKings) {
     }
 }
 
+// Sides with two kings, and snapshots whose bitboards overlap or whose occupancies are stale:
+// the rollout takes the trial filter for those plies and still plays what the plain loop plays.
+TEST(ExtrasRollout, SeededRolloutMatchesThePlainLoopInIrregularPositions) {
+    for (const char* fen :
+         {"4k3/8/8/8/8/8/PPPPPPPP/K3K3 w - - 0 1", "k6k/pppppppp/8/8/8/8/PPPPPPPP/4K3 b - - 0 1",
+          "k6k/pppppppp/8/8/8/8/PPPPPPPP/K6K w - - 0 1"}) {
+        const Board start = board_from_fen(fen);
+        for (uint32_t seed = 0; seed < 20; ++seed) EXPECT_TRUE(rollouts_agree(start, seed)) << fen;
+    }
+    Board board;
+    board.reset();
+    State overlapping = board.save_state();
+    overlapping.bitboards[piece::N] |= square_bit(e2);  // a knight on the e2 pawn's square
+    State stale = board.save_state();
+    stale.occupancies[both] &= ~square_bit(d2);  // d2 looks empty to the sliders
+    stale.occupancies[black] |= square_bit(e4);  // and e4 looks taken
+    for (const State* s : {&overlapping, &stale}) {
+        board.restore_state(*s);
+        ASSERT_FALSE(board.consistent_position());
+        for (uint32_t seed = 0; seed < 20; ++seed) EXPECT_TRUE(rollouts_agree(board, seed));
+    }
+}
+
 // Counters restored at the edges of int32: every increment wraps, in both implementations.
 TEST(ExtrasRollout, RolloutWithCountersAtTheInt32LimitsWraps) {
     Board board;
