@@ -52,6 +52,9 @@ class Board {
     // The same test with the sliders' blockers taken from the given occupancy.
     int32_t is_attacked_through(int32_t square, int32_t by_side, Bitboard occupancy) const;
     int32_t make_move(Move move);
+    // Plays a legal move of a consistent position as make_move would, without its backup,
+    // its occupancy rebuild and its legality test.
+    void play_legal_move(Move move);
     void parse_fen(const char* text);
 
     // Episode.

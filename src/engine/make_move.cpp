@@ -103,6 +103,79 @@ int32_t Board::make_move(Move move) {
     return 1;
 }
 
+void Board::play_legal_move(Move move) {
+    const int32_t us = side;
+    const int32_t them = us ^ 1;
+    const int32_t source = move_source(move);
+    const int32_t target = move_target(move);
+    const int32_t mover = move_piece(move);
+    const int32_t promoted = move_promoted(move);
+    const Bitboard from = square_bit(source);
+    const Bitboard to = square_bit(target);
+    const int32_t pawn = us == white ? piece::P : piece::p;
+
+    bool progress = mover == pawn;
+    bitboards[mover] ^= from | to;
+    occupancies[us] ^= from | to;
+    if (move_capture(move)) {
+        progress = true;
+        const int32_t first = them == white ? 0 : 6;
+        for (int32_t victim = first; victim < first + 6; ++victim) {
+            if (bitboards[victim] & to) {
+                bitboards[victim] ^= to;
+                occupancies[them] ^= to;
+                break;
+            }
+        }
+    }
+    if (promoted) {
+        bitboards[pawn] ^= to;
+        bitboards[promoted] |= to;
+    }
+    if (move_enpassant(move)) {
+        const int32_t victim = us == white ? piece::p : piece::P;
+        const Bitboard taken = square_bit(us == white ? target + 8 : target - 8);
+        if (bitboards[victim] & taken) {
+            bitboards[victim] ^= taken;
+            occupancies[them] ^= taken;
+        }
+    }
+    enpassant = no_square;
+    if (move_double_push(move)) enpassant = us == white ? target + 8 : target - 8;
+    if (move_castling(move)) {
+        // The rook's destination is set even when its home square is empty.
+        auto move_rook = [this, us](int32_t rook, int32_t rook_from, int32_t rook_to) {
+            const Bitboard home = square_bit(rook_from);
+            if (bitboards[rook] & home) {
+                bitboards[rook] ^= home;
+                occupancies[us] ^= home;
+            }
+            bitboards[rook] |= square_bit(rook_to);
+            occupancies[us] |= square_bit(rook_to);
+        };
+        switch (target) {
+            case g1:
+                move_rook(piece::R, h1, f1);
+                break;
+            case c1:
+                move_rook(piece::R, a1, d1);
+                break;
+            case g8:
+                move_rook(piece::r, h8, f8);
+                break;
+            case c8:
+                move_rook(piece::r, a8, d8);
+                break;
+            default:
+                break;
+        }
+    }
+    castle &= castle_keep_mask[source] & castle_keep_mask[target];
+    occupancies[both] = occupancies[white] | occupancies[black];
+    no_progress_count = progress ? 1 : wrapping_increment(no_progress_count);
+    side = them;
+}
+
 bool Board::try_move(Move move) {
     const int32_t saved_no_progress = no_progress_count;
     if (!make_move(move)) return false;

@@ -31,14 +31,18 @@ struct ActionMask {
 // unique; a map restored from a snapshot may hold any integers.
 class ActionMap {
    public:
-    using Entry = std::pair<int32_t, Move>;
+    // A plain pair that a local array of them leaves uninitialised.
+    struct Entry {
+        int32_t first;
+        Move second;
+    };
 
     void clear() { entries_.clear(); }
     size_t size() const { return entries_.size(); }
     bool empty() const { return entries_.empty(); }
 
     // The caller guarantees that the key is not present yet.
-    void insert(int32_t action, Move move) { entries_.emplace_back(action, move); }
+    void insert(int32_t action, Move move) { entries_.push_back({action, move}); }
 
     // Replaces the contents by count entries with distinct keys.
     void assign(const Entry* entries, int32_t count) { entries_.assign(entries, entries + count); }

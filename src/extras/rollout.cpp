@@ -117,7 +117,10 @@ int32_t Board::roll_out(uint32_t seed) {
             }
             before = PositionCopy(*this);
             just_reset = 0;
-            make_move(move);
+            if (by_planes)
+                play_legal_move(move);
+            else
+                make_move(move);
             record_position();
             total_move_count = static_cast<int32_t>(static_cast<uint32_t>(total_move_count) + 1u);
 

@@ -248,6 +248,15 @@ TEST(EnvLegalPlanes, AgreeWithTrialsInRandomLenientPositionsAndGames) {
             }
             const std::vector<Move> legal_moves = legal_moves_by_trial(board);
             if (legal_moves.empty()) break;
+            // Every legal move played by play_legal_move leaves what make_move leaves.
+            for (Move m : legal_moves) {
+                Board by_make = board;
+                Board by_play = board;
+                ASSERT_EQ(by_make.make_move(m), 1);
+                by_play.play_legal_move(m);
+                ASSERT_TRUE(same_position(by_play, by_make))
+                    << "trial " << trial << " ply " << ply << " move " << std::hex << m;
+            }
             ASSERT_EQ(
                 board.make_move(legal_moves[below(static_cast<uint32_t>(legal_moves.size()))]), 1);
             ASSERT_TRUE(board.consistent_position());
