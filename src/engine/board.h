@@ -61,6 +61,8 @@ class Board {
     ActionMask get_actions();
     std::pair<int32_t, int32_t> move_direction(int32_t source, int32_t target) const;
     void record_position();
+    // The same for a position whose piece planes are already packed.
+    void record_position(const PackedSquares& squares);
     Observation build_observation() const;
     void build_observation(Observation& out) const;
     uint64_t hash_state() const;

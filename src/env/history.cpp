@@ -45,17 +45,19 @@ bool regular_shape(const NestedHistory& nested) {
 
 }  // namespace
 
-History::PackedRecord History::pack(const HistoryRecord& record) {
-    PackedRecord packed{};
+PackedSquares pack_squares(const Bitboard (&pieces)[12]) {
+    PackedSquares packed{};
     for (int32_t p = 0; p < 12; ++p) {
-        for (Bitboard b = record.pieces[p]; b;) {
+        for (Bitboard b = pieces[p]; b;) {
             const int32_t s = pop_lowest(b);
-            packed.squares[s >> 1] |= static_cast<uint8_t>((p + 1) << ((s & 1) * 4));
+            packed.codes[s >> 1] |= static_cast<uint8_t>((p + 1) << ((s & 1) * 4));
         }
     }
-    packed.repetitions[0] = record.repetitions[0];
-    packed.repetitions[1] = record.repetitions[1];
     return packed;
+}
+
+History::PackedRecord History::pack(const HistoryRecord& record) {
+    return {pack_squares(record.pieces), {record.repetitions[0], record.repetitions[1]}};
 }
 
 History::History(const History& other)
@@ -97,14 +99,16 @@ void History::clear() {
     extra_.reset();
 }
 
-void History::append(const HistoryRecord& record) {
-    records_[count_] = pack(record);
+void History::append(const PackedSquares& squares, int32_t repetition_white,
+                     int32_t repetition_black) {
+    records_[count_] = {squares, {repetition_white, repetition_black}};
     raw_mask_ &= static_cast<uint8_t>(~(1u << count_));
     ++count_;
 }
 
-void History::replace(int32_t index, const HistoryRecord& record) {
-    records_[index] = pack(record);
+void History::replace(int32_t index, const PackedSquares& squares, int32_t repetition_white,
+                      int32_t repetition_black) {
+    records_[index] = {squares, {repetition_white, repetition_black}};
     raw_mask_ &= static_cast<uint8_t>(~(1u << index));
 }
 
@@ -120,7 +124,7 @@ void History::write_planes(int32_t index, bool swap_sides, int32_t (*out)[64]) c
     const PackedRecord& record = records_[index];
     std::memset(out, 0, 12 * sizeof out[0]);
     for (int32_t s = 0; s < 64; ++s) {
-        const int32_t code = (record.squares[s >> 1] >> ((s & 1) * 4)) & 15;
+        const int32_t code = (record.squares.codes[s >> 1] >> ((s & 1) * 4)) & 15;
         if (code) out[(code - 1 + 12 - colour_offset) % 12][s] = 1;
     }
     for (int32_t p = 12; p < 14; ++p)

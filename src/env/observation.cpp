@@ -16,22 +16,23 @@ void fill(int32_t* plane, int32_t value) { std::fill(plane, plane + 64, value); 
 
 }  // namespace
 
-void Board::record_position() {
+void Board::record_position() { record_position(pack_squares(bitboards)); }
+
+void Board::record_position(const PackedSquares& squares) {
     int32_t& count = repetition_count[hash_state()];
     count = wrapping_add(count, 1);
 
-    HistoryRecord record;
-    std::memcpy(record.pieces, bitboards, sizeof record.pieces);
     const int32_t n = wrapping_add(count, -1);
     n_repititions = n;
-    record.repetitions[0] = side == white ? n : prev_n_repititions;
-    record.repetitions[1] = side == black ? n : prev_n_repititions;
+    const int32_t repetition_white = side == white ? n : prev_n_repititions;
+    const int32_t repetition_black = side == black ? n : prev_n_repititions;
 
     state_pos = (state_pos + 1) % history_capacity;
     if (state_history.size() < history_capacity)
-        state_history.append(record);
+        state_history.append(squares, repetition_white, repetition_black);
     else
-        state_history.replace((state_pos + history_capacity - 1) % history_capacity, record);
+        state_history.replace((state_pos + history_capacity - 1) % history_capacity, squares,
+                              repetition_white, repetition_black);
     prev_n_repititions = n;
 }
 

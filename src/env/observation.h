@@ -32,6 +32,15 @@ struct StepResult {
     int32_t done;
 };
 
+// The piece planes of a recorded position: piece + 1 per square, two squares a byte (low
+// nibble for the even square), 0 for an empty square.
+struct PackedSquares {
+    uint8_t codes[32];
+};
+
+// Packs twelve piece bitboards; a square set in two of them gets the OR of their codes.
+PackedSquares pack_squares(const Bitboard (&pieces)[12]);
+
 // One recorded position in compact form: record planes 0..11 as the piece bitboards, and the
 // values that fill record planes 12 and 13.
 struct HistoryRecord {
@@ -61,8 +70,9 @@ class History {
     bool regular() const { return !extra_ || !extra_->irregular; }
 
     void clear();
-    void append(const HistoryRecord& record);
-    void replace(int32_t index, const HistoryRecord& record);
+    void append(const PackedSquares& squares, int32_t repetition_white, int32_t repetition_black);
+    void replace(int32_t index, const PackedSquares& squares, int32_t repetition_white,
+                 int32_t repetition_black);
 
     // Writes the 14 planes of a record of a regular history; with swap_sides the six planes
     // of each colour change places.
@@ -77,7 +87,7 @@ class History {
     // Piece + 1 per square, two squares a byte (0 for an empty square), and the values of the
     // two repetition planes.
     struct PackedRecord {
-        uint8_t squares[32];
+        PackedSquares squares;
         int32_t repetitions[2];
     };
 

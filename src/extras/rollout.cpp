@@ -67,6 +67,53 @@ int32_t kth_smallest_action(const LegalPlanes& legal, uint32_t k) {
     return plane * 64 + lowest_square(sources);
 }
 
+// Code of the piece on a square, as pack_squares gives it.
+uint8_t code_at(const Bitboard (&pieces)[12], int32_t square) {
+    for (int32_t p = 0; p < 12; ++p)
+        if (get_bit(pieces[p], square)) return static_cast<uint8_t>(p + 1);
+    return 0;
+}
+
+inline void set_code(PackedSquares& packed, int32_t square, uint8_t code) {
+    const int32_t shift = (square & 1) * 4;
+    uint8_t& byte = packed.codes[square >> 1];
+    byte = static_cast<uint8_t>((byte & ~(15 << shift)) | code << shift);
+}
+
+// Brings the packed squares of a consistent position up to date after a move was played.
+void update_packed(PackedSquares& packed, const Bitboard (&pieces)[12], Move move) {
+    const int32_t target = move_target(move);
+    const int32_t promoted = move_promoted(move);
+    set_code(packed, move_source(move), 0);
+    set_code(packed, target, static_cast<uint8_t>((promoted ? promoted : move_piece(move)) + 1));
+    if (move_enpassant(move)) {
+        const int32_t taken = move_piece(move) == piece::P ? target + 8 : target - 8;
+        set_code(packed, taken, code_at(pieces, taken));
+    }
+    if (move_castling(move)) {
+        // Rook home and destination by the king's target; other targets move no rook.
+        int32_t squares[2] = {-1, -1};
+        switch (target) {
+            case g1:
+                squares[0] = h1, squares[1] = f1;
+                break;
+            case c1:
+                squares[0] = a1, squares[1] = d1;
+                break;
+            case g8:
+                squares[0] = h8, squares[1] = f8;
+                break;
+            case c8:
+                squares[0] = a8, squares[1] = d8;
+                break;
+            default:
+                break;
+        }
+        for (int32_t s : squares)
+            if (s >= 0) set_code(packed, s, code_at(pieces, s));
+    }
+}
+
 }  // namespace
 
 int32_t Board::roll_out() {
@@ -87,6 +134,10 @@ int32_t Board::roll_out(uint32_t seed) {
     ActionMap::Entry entries[max_moves];
     bool consistent = consistent_position();
     bool by_planes = false;
+    // The packed piece planes of the current position, kept up to date move by move while
+    // the rollout takes the plane path.
+    PackedSquares packed;
+    bool packed_current = false;
     auto count_legal = [&] {
         if (!consistent) consistent = consistent_position();
         by_planes = consistent && legal_planes(planes);
@@ -117,11 +168,19 @@ int32_t Board::roll_out(uint32_t seed) {
             }
             before = PositionCopy(*this);
             just_reset = 0;
-            if (by_planes)
+            if (by_planes) {
                 play_legal_move(move);
-            else
+                if (packed_current)
+                    update_packed(packed, bitboards, move);
+                else
+                    packed = pack_squares(bitboards);
+                packed_current = true;
+                record_position(packed);
+            } else {
                 make_move(move);
-            record_position();
+                packed_current = false;
+                record_position();
+            }
             total_move_count = static_cast<int32_t>(static_cast<uint32_t>(total_move_count) + 1u);
 
             count = count_legal();
