@@ -61,8 +61,8 @@ class Board {
     ActionMask get_actions();
     std::pair<int32_t, int32_t> move_direction(int32_t source, int32_t target) const;
     void record_position();
-    // The same for a position whose piece planes are already packed.
-    void record_position(const PackedSquares& squares);
+    // The same for a position whose piece planes are packed and whose key is known.
+    void record_position(const PackedSquares& squares, uint64_t key);
     Observation build_observation() const;
     void build_observation(Observation& out) const;
     uint64_t hash_state() const;
@@ -94,6 +94,8 @@ class Board {
     bool legal_planes(LegalPlanes& out);
     // The Move that legal_planes found for an action of the position.
     Move action_move(int32_t plane, int32_t source) const;
+    // The same when the moving piece is known.
+    Move action_move(int32_t plane, int32_t source, int32_t mover) const;
     // No square holds two pieces and each occupancy is the union of its piece bitboards.
     bool consistent_position() const;
     // Replaces the ActionMap by the legal moves of the position.

@@ -4,24 +4,6 @@
 
 namespace ortolan {
 
-PositionCopy::PositionCopy(const Board& b)
-    : side(b.side),
-      enpassant(b.enpassant),
-      castle(b.castle),
-      no_progress_count(b.no_progress_count) {
-    std::memcpy(bitboards, b.bitboards, sizeof bitboards);
-    std::memcpy(occupancies, b.occupancies, sizeof occupancies);
-}
-
-void PositionCopy::put_back(Board& b) const {
-    std::memcpy(b.bitboards, bitboards, sizeof bitboards);
-    std::memcpy(b.occupancies, occupancies, sizeof occupancies);
-    b.side = side;
-    b.enpassant = enpassant;
-    b.castle = castle;
-    b.no_progress_count = no_progress_count;
-}
-
 bool operator==(const PositionCopy& a, const PositionCopy& b) {
     return std::memcmp(a.bitboards, b.bitboards, sizeof a.bitboards) == 0 &&
            std::memcmp(a.occupancies, b.occupancies, sizeof a.occupancies) == 0 &&

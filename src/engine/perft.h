@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "engine/board.h"
 
@@ -14,8 +15,22 @@ struct PositionCopy {
     Bitboard occupancies[3];
     int32_t side, enpassant, castle, no_progress_count;
 
-    explicit PositionCopy(const Board& b);
-    void put_back(Board& b) const;
+    explicit PositionCopy(const Board& b)
+        : side(b.side),
+          enpassant(b.enpassant),
+          castle(b.castle),
+          no_progress_count(b.no_progress_count) {
+        std::memcpy(bitboards, b.bitboards, sizeof bitboards);
+        std::memcpy(occupancies, b.occupancies, sizeof occupancies);
+    }
+    void put_back(Board& b) const {
+        std::memcpy(b.bitboards, bitboards, sizeof bitboards);
+        std::memcpy(b.occupancies, occupancies, sizeof occupancies);
+        b.side = side;
+        b.enpassant = enpassant;
+        b.castle = castle;
+        b.no_progress_count = no_progress_count;
+    }
     friend bool operator==(const PositionCopy& a, const PositionCopy& b);
 };
 

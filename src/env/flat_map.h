@@ -94,13 +94,19 @@ class FlatMap {
         return static_cast<size_t>(x);
     }
 
+    // Doubles the slots and re-inserts the entries in the order of the old slots, each into
+    // the first free slot of its probe sequence (the keys are known to be distinct).
     void grow() {
         std::vector<Slot> old;
         old.swap(slots_);
         slots_.assign(old.empty() ? initial_capacity : old.size() * 2, Slot{Key{}, Value{}, false});
-        size_ = 0;
-        for (const Slot& slot : old)
-            if (slot.used) (*this)[slot.key] = slot.value;
+        const size_t mask = slots_.size() - 1;
+        for (const Slot& slot : old) {
+            if (!slot.used) continue;
+            size_t i = hash(slot.key) & mask;
+            while (slots_[i].used) i = (i + 1) & mask;
+            slots_[i] = slot;
+        }
     }
 
     std::vector<Slot> slots_;

@@ -253,10 +253,15 @@ bool Board::legal_planes(LegalPlanes& out) {
 }
 
 Move Board::action_move(int32_t plane, int32_t source) const {
-    const int32_t us = side;
-    const int32_t own_offset = us == white ? 0 : 6;
+    const int32_t own_offset = side == white ? 0 : 6;
     int32_t mover = own_offset;
     while (mover < own_offset + piece::K && !get_bit(bitboards[mover], source)) ++mover;
+    return action_move(plane, source, mover);
+}
+
+Move Board::action_move(int32_t plane, int32_t source, int32_t mover) const {
+    const int32_t us = side;
+    const int32_t own_offset = us == white ? 0 : 6;
     const Bitboard enemy = occupancies[us ^ 1];
 
     if (plane >= 56 && plane < 64) {

@@ -16,10 +16,10 @@ void fill(int32_t* plane, int32_t value) { std::fill(plane, plane + 64, value); 
 
 }  // namespace
 
-void Board::record_position() { record_position(pack_squares(bitboards)); }
+void Board::record_position() { record_position(pack_squares(bitboards), hash_state()); }
 
-void Board::record_position(const PackedSquares& squares) {
-    int32_t& count = repetition_count[hash_state()];
+void Board::record_position(const PackedSquares& squares, uint64_t key) {
+    int32_t& count = repetition_count[key];
     count = wrapping_add(count, 1);
 
     const int32_t n = wrapping_add(count, -1);

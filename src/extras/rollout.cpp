@@ -67,6 +67,33 @@ int32_t kth_smallest_action(const LegalPlanes& legal, uint32_t k) {
     return plane * 64 + lowest_square(sources);
 }
 
+// Code of the piece on a square of packed squares: piece + 1, 0 when empty.
+inline int32_t packed_code(const PackedSquares& packed, int32_t square) {
+    return (packed.codes[square >> 1] >> ((square & 1) * 4)) & 15;
+}
+
+// The key of the position after a move, from the key before it: each bitboard the move
+// changed, the side to move, the en passant square and the castling rights are swapped.
+uint64_t moved_key(uint64_t key, const PositionCopy& before, const Board& after, Move move,
+                   int32_t victim) {
+    auto swap_bitboard = [&](int32_t p) {
+        key ^= before.bitboards[p] * hash_piece_multiplier ^
+               after.bitboards[p] * hash_piece_multiplier;
+    };
+    const int32_t us = before.side;
+    swap_bitboard(move_piece(move));
+    if (victim >= 0) swap_bitboard(victim);
+    if (move_promoted(move)) swap_bitboard(move_promoted(move));
+    if (move_enpassant(move)) swap_bitboard(us == white ? piece::p : piece::P);
+    if (move_castling(move)) swap_bitboard(us == white ? piece::R : piece::r);
+    key ^= hash_white_to_move ^ hash_black_to_move;
+    if (before.enpassant != no_square) key ^= uint64_t{1} << (before.enpassant & 63);
+    if (after.enpassant != no_square) key ^= uint64_t{1} << (after.enpassant & 63);
+    key ^= static_cast<uint64_t>(static_cast<int64_t>(before.castle)) * hash_castle_multiplier ^
+           static_cast<uint64_t>(static_cast<int64_t>(after.castle)) * hash_castle_multiplier;
+    return key;
+}
+
 // Code of the piece on a square, as pack_squares gives it.
 uint8_t code_at(const Bitboard (&pieces)[12], int32_t square) {
     for (int32_t p = 0; p < 12; ++p)
@@ -134,10 +161,11 @@ int32_t Board::roll_out(uint32_t seed) {
     ActionMap::Entry entries[max_moves];
     bool consistent = consistent_position();
     bool by_planes = false;
-    // The packed piece planes of the current position, kept up to date move by move while
-    // the rollout takes the plane path.
+    // While the rollout takes the plane path, the packed piece planes and the key of the
+    // current position are kept up to date move by move.
     PackedSquares packed;
-    bool packed_current = false;
+    uint64_t key = 0;
+    bool tracked = false;
     auto count_legal = [&] {
         if (!consistent) consistent = consistent_position();
         by_planes = consistent && legal_planes(planes);
@@ -159,26 +187,28 @@ int32_t Board::roll_out(uint32_t seed) {
     try {
         for (int32_t steps = 1;; ++steps) {
             const uint32_t k = draw_index(engine, static_cast<uint32_t>(count));
-            Move move;
             if (by_planes) {
-                const int32_t action = kth_smallest_action(planes, k);
-                move = action_move(action >> 6, action & 63);
-            } else {
-                move = kth_smallest_action(entries, count, k);
-            }
-            before = PositionCopy(*this);
-            just_reset = 0;
-            if (by_planes) {
-                play_legal_move(move);
-                if (packed_current)
-                    update_packed(packed, bitboards, move);
-                else
+                if (!tracked) {
                     packed = pack_squares(bitboards);
-                packed_current = true;
-                record_position(packed);
+                    key = hash_state();
+                    tracked = true;
+                }
+                const int32_t action = kth_smallest_action(planes, k);
+                const int32_t source = action & 63;
+                const Move move = action_move(action >> 6, source, packed_code(packed, source) - 1);
+                const int32_t victim = packed_code(packed, move_target(move)) - 1;
+                before = PositionCopy(*this);
+                just_reset = 0;
+                play_legal_move(move);
+                key = moved_key(key, before, *this, move, victim);
+                update_packed(packed, bitboards, move);
+                record_position(packed, key);
             } else {
+                const Move move = kth_smallest_action(entries, count, k);
+                before = PositionCopy(*this);
+                just_reset = 0;
                 make_move(move);
-                packed_current = false;
+                tracked = false;
                 record_position();
             }
             total_move_count = static_cast<int32_t>(static_cast<uint32_t>(total_move_count) + 1u);
