@@ -1,7 +1,10 @@
 // Random playouts per second from the start position, the way a tree search uses them:
 // save once, roll out, restore.
 //
-//   build/release/rollout [GAMES]
+//   build/release/rollout [GAMES [SEED]]
+//
+// With SEED the games are seeded SEED, SEED + 1, ... so that every run plays the same games
+// (for instruction counts); without it each game draws its own seed.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +14,9 @@
 
 int main(int argc, char** argv) {
     const int games = argc >= 2 ? std::atoi(argv[1]) : 20000;
+    const bool seeded = argc >= 3;
+    const uint32_t first_seed =
+        seeded ? static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10)) : 0;
     ortolan::Board board;
     board.reset();
     const ortolan::State start = board.save_state();
@@ -18,7 +24,10 @@ int main(int argc, char** argv) {
     const auto begin = std::chrono::steady_clock::now();
     for (int i = 0; i < games; ++i) {
         const int32_t before = board.total_move_count;
-        board.roll_out();
+        if (seeded)
+            board.roll_out(first_seed + static_cast<uint32_t>(i));
+        else
+            board.roll_out();
         plies += board.total_move_count - before;
         board.restore_state(start);
     }

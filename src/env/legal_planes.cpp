@@ -1,6 +1,7 @@
 // Legal actions found from the position itself. The squares the enemy attacks once the king
 // has left its square, the pinned pieces and the checking pieces decide every move but en
 // passant, which is played as a trial. A legal move sets its source square in its action plane.
+#include <array>
 #include <cstring>
 
 #include "engine/attacks.h"
@@ -259,34 +260,63 @@ Move Board::action_move(int32_t plane, int32_t source) const {
     return action_move(plane, source, mover);
 }
 
+namespace {
+
+// What an action plane says about its move, by side: the square step from source to target,
+// the piece kind of an under-promotion (0 for none) and whether it is a pawn's straight step.
+struct PlaneStep {
+    int8_t delta;
+    int8_t promoted_kind;
+    int8_t distance;
+    int8_t straight_ahead;  // direction 1: forward
+};
+
+constexpr std::array<std::array<PlaneStep, action_planes>, 2> make_plane_steps() {
+    std::array<std::array<PlaneStep, action_planes>, 2> t{};
+    constexpr int32_t kinds[3] = {piece::N, piece::B, piece::R};
+    for (int32_t us = 0; us < 2; ++us) {
+        for (int32_t plane = 0; plane < action_planes; ++plane) {
+            PlaneStep& s = t[us][plane];
+            if (plane >= 56 && plane < 64) {
+                s.delta = static_cast<int8_t>(-knight_offsets[plane - 56]);
+                s.distance = 1;
+                continue;
+            }
+            int32_t direction = plane / 7;
+            int32_t distance = plane % 7 + 1;
+            if (plane >= 64) {
+                direction = (plane - 64) / 3;
+                distance = 1;
+                s.promoted_kind = static_cast<int8_t>(kinds[(plane - 64) % 3]);
+            }
+            const int32_t step = us == white ? white_steps[direction] : -white_steps[direction];
+            s.delta = static_cast<int8_t>(step * distance);
+            s.distance = static_cast<int8_t>(distance);
+            s.straight_ahead = direction == 1;
+        }
+    }
+    return t;
+}
+
+constexpr std::array<std::array<PlaneStep, action_planes>, 2> plane_steps = make_plane_steps();
+
+}  // namespace
+
 Move Board::action_move(int32_t plane, int32_t source, int32_t mover) const {
     const int32_t us = side;
     const int32_t own_offset = us == white ? 0 : 6;
-    const Bitboard enemy = occupancies[us ^ 1];
-
-    if (plane >= 56 && plane < 64) {
-        const int32_t target = source - knight_offsets[plane - 56];
-        return encode_move(source, target, mover, 0, get_bit(enemy, target), 0, 0, 0);
-    }
-    int32_t direction = plane / 7;
-    int32_t distance = plane % 7 + 1;
-    int32_t promoted = 0;
-    if (plane >= 64) {
-        constexpr int32_t kinds[3] = {piece::N, piece::B, piece::R};
-        direction = (plane - 64) / 3;
-        distance = 1;
-        promoted = own_offset + kinds[(plane - 64) % 3];
-    }
-    const int32_t step = us == white ? white_steps[direction] : -white_steps[direction];
-    const int32_t target = source + step * distance;
-    const int32_t capture = get_bit(enemy, target);
+    const PlaneStep step = plane_steps[us][plane];
+    const int32_t target = source + step.delta;
+    const int32_t capture = get_bit(occupancies[us ^ 1], target);
     if (mover == own_offset + piece::P) {
         // A pawn's diagonal step onto an empty square is en passant.
-        if (direction != 1 && !capture) return encode_move(source, target, mover, 0, 1, 0, 1, 0);
+        if (!step.straight_ahead && !capture)
+            return encode_move(source, target, mover, 0, 1, 0, 1, 0);
+        int32_t promoted = step.promoted_kind ? own_offset + step.promoted_kind : 0;
         if (!promoted && row_of(source) == (us == white ? 1 : 6)) promoted = own_offset + piece::Q;
-        return encode_move(source, target, mover, promoted, capture, distance == 2, 0, 0);
+        return encode_move(source, target, mover, promoted, capture, step.distance == 2, 0, 0);
     }
-    if (mover == own_offset + piece::K && distance == 2)
+    if (mover == own_offset + piece::K && step.distance == 2)
         return encode_move(source, target, mover, 0, 0, 0, 0, 1);
     return encode_move(source, target, mover, 0, capture, 0, 0, 0);
 }

@@ -2,6 +2,10 @@
 #include <cstring>
 #include <random>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "engine/board.h"
 #include "engine/perft.h"
 
@@ -45,10 +49,28 @@ Move kth_smallest_action(const ActionMap::Entry* entries, int32_t count, uint32_
 }
 
 // The action whose number is the k-th smallest of the legal ones, counting from 0: planes are
-// passed eight at a time by the sum of their counts, then one at a time, then the sources of
-// the plane in ascending order.
+// passed eight or sixteen at a time by the sum of their counts, then one at a time, then the
+// sources of the plane in ascending order.
 int32_t kth_smallest_action(const LegalPlanes& legal, uint32_t k) {
     int32_t plane = 0;
+#if defined(__SSE2__)
+    // Sixteen planes at a time: the sum of absolute differences against zero adds up each
+    // half of the sixteen counts.
+    const __m128i zero = _mm_setzero_si128();
+    for (;; plane += 16) {
+        const __m128i sums = _mm_sad_epu8(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(legal.counts + plane)), zero);
+        const uint32_t low = static_cast<uint32_t>(_mm_cvtsi128_si32(sums));
+        if (k < low) break;
+        k -= low;
+        const uint32_t high = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+        if (k < high) {
+            plane += 8;
+            break;
+        }
+        k -= high;
+    }
+#else
     for (;; plane += 8) {
         uint64_t counts;
         std::memcpy(&counts, legal.counts + plane, sizeof counts);
@@ -57,6 +79,7 @@ int32_t kth_smallest_action(const LegalPlanes& legal, uint32_t k) {
         if (k < here) break;
         k -= here;
     }
+#endif
     for (;; ++plane) {
         const uint32_t here = legal.counts[plane];
         if (k < here) break;
