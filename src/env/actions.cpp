@@ -1,6 +1,8 @@
 // Numbering legal moves as actions, and the legality mask.
 #include "env/actions.h"
 
+#include <cstring>
+
 #include "engine/board.h"
 
 namespace ortolan {
@@ -51,6 +53,8 @@ constexpr PlaneTables make_plane_tables() {
 }  // namespace
 
 constexpr PlaneTables plane_tables = make_plane_tables();
+
+void clear_bytes(void* data, size_t count) { std::memset(data, 0, count); }
 
 bool operator==(const ActionMap& a, const ActionMap& b) {
     if (a.size() != b.size()) return false;

@@ -2,7 +2,6 @@
 // has left its square, the pinned pieces and the checking pieces decide every move but en
 // passant, which is played as a trial. A legal move sets its source square in its action plane.
 #include <array>
-#include <cstring>
 
 #include "engine/attacks.h"
 #include "engine/board.h"
@@ -110,7 +109,7 @@ bool Board::legal_planes(LegalPlanes& out) {
     if (!king_bit || (king_bit & (king_bit - 1))) return false;
     const int32_t king = lowest_square(king_bit);
 
-    std::memset(&out, 0, sizeof out);
+    clear_bytes(&out, sizeof out);
     PlaneWriter writer{out};
     const int8_t(*straight)[64] = plane_tables.straight[us];
 
