@@ -97,9 +97,9 @@ class FlatMap {
     // Doubles the slots and re-inserts the entries in the order of the old slots, each into
     // the first free slot of its probe sequence (the keys are known to be distinct).
     void grow() {
-        std::vector<Slot> old;
+        // Value-initialised slots are unused and zero throughout.
+        std::vector<Slot> old(slots_.empty() ? initial_capacity : slots_.size() * 2);
         old.swap(slots_);
-        slots_.assign(old.empty() ? initial_capacity : old.size() * 2, Slot{Key{}, Value{}, false});
         const size_t mask = slots_.size() - 1;
         for (const Slot& slot : old) {
             if (!slot.used) continue;
