@@ -106,12 +106,6 @@ void History::append(const PackedSquares& squares, int32_t repetition_white,
     ++count_;
 }
 
-void History::replace(int32_t index, const PackedSquares& squares, int32_t repetition_white,
-                      int32_t repetition_black) {
-    records_[index] = {squares, {repetition_white, repetition_black}};
-    raw_mask_ &= static_cast<uint8_t>(~(1u << index));
-}
-
 void History::write_planes(int32_t index, bool swap_sides, int32_t (*out)[64]) const {
     const int32_t colour_offset = swap_sides ? 6 : 0;
     if (raw_mask_ & (1u << index)) {

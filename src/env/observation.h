@@ -72,7 +72,10 @@ class History {
     void clear();
     void append(const PackedSquares& squares, int32_t repetition_white, int32_t repetition_black);
     void replace(int32_t index, const PackedSquares& squares, int32_t repetition_white,
-                 int32_t repetition_black);
+                 int32_t repetition_black) {
+        records_[index] = {squares, {repetition_white, repetition_black}};
+        raw_mask_ &= static_cast<uint8_t>(~(1u << index));
+    }
 
     // Writes the 14 planes of a record of a regular history; with swap_sides the six planes
     // of each colour change places.

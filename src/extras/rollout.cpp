@@ -113,8 +113,9 @@ uint64_t moved_key(uint64_t key, const PositionCopy& before, const Board& after,
     key ^= hash_white_to_move ^ hash_black_to_move;
     if (before.enpassant != no_square) key ^= uint64_t{1} << (before.enpassant & 63);
     if (after.enpassant != no_square) key ^= uint64_t{1} << (after.enpassant & 63);
-    key ^= static_cast<uint64_t>(static_cast<int64_t>(before.castle)) * hash_castle_multiplier ^
-           static_cast<uint64_t>(static_cast<int64_t>(after.castle)) * hash_castle_multiplier;
+    if (before.castle != after.castle)
+        key ^= static_cast<uint64_t>(static_cast<int64_t>(before.castle)) * hash_castle_multiplier ^
+               static_cast<uint64_t>(static_cast<int64_t>(after.castle)) * hash_castle_multiplier;
     return key;
 }
 
