@@ -3,6 +3,10 @@
 // passant, which is played as a trial. A legal move sets its source square in its action plane.
 #include <array>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "engine/attacks.h"
 #include "engine/board.h"
 
@@ -27,6 +31,23 @@ inline int32_t bit_total(Bitboard b) {
 // straight plane is given: 64 + direction * 3.
 constexpr int32_t under_promotion_plane(int32_t straight_plane) {
     return 64 + straight_plane / 7 * 3;
+}
+
+// The sum of the plane counts, added up once at the end rather than move by move.
+inline int32_t count_total(const LegalPlanes& out) {
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    __m128i sums = zero;
+    for (size_t i = 0; i < sizeof out.counts; i += 16)
+        sums = _mm_add_epi64(
+            sums,
+            _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(out.counts + i)), zero));
+    return _mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
+#else
+    int32_t total = 0;
+    for (uint8_t c : out.counts) total += c;
+    return total;
+#endif
 }
 
 struct CastlingSquares {
@@ -56,12 +77,10 @@ struct PlaneWriter {
         out.planes[plane] |= sources;
         const int32_t n = bit_total(sources);
         out.counts[plane] = static_cast<uint8_t>(out.counts[plane] + n);
-        out.count += n;
     }
     void add_one(int32_t plane, Bitboard source_bit) {
         out.planes[plane] |= source_bit;
         ++out.counts[plane];
-        ++out.count;
     }
     // One piece's moves to every target of the set; row holds the planes by target.
     void add_targets(const int8_t* row, Bitboard source_bit, Bitboard targets) {
@@ -249,6 +268,7 @@ bool Board::legal_planes(LegalPlanes& out) {
                 writer.add_one(straight[source][enpassant], square_bit(source));
         }
     }
+    out.count = count_total(out);
     return true;
 }
 
