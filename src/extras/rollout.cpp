@@ -119,6 +119,53 @@ uint64_t moved_key(uint64_t key, const PositionCopy& before, const Board& after,
     return key;
 }
 
+// What a plain move (no promotion, en passant or castling) of the plane path changed, enough
+// to take it back: such a move changes the mover's bitboard and at most the victim's.
+struct PlainMove {
+    Move move;
+    int32_t victim;                                // Piece taken on the target, -1 for none
+    int32_t castle, enpassant, no_progress_count;  // before the move
+};
+
+constexpr Move special_flags = 0xf << 16 | 1 << 22 | 1 << 23;  // promoted, en passant, castling
+
+// The key after a plain move, from the key before it and the position after it.
+uint64_t plain_moved_key(uint64_t key, const PlainMove& last, const Board& after) {
+    const Bitboard path = square_bit(move_source(last.move)) | square_bit(move_target(last.move));
+    const Bitboard mover = after.bitboards[move_piece(last.move)];
+    key ^= (mover ^ path) * hash_piece_multiplier ^ mover * hash_piece_multiplier;
+    if (last.victim >= 0) {
+        const Bitboard victim = after.bitboards[last.victim];
+        key ^= (victim | square_bit(move_target(last.move))) * hash_piece_multiplier ^
+               victim * hash_piece_multiplier;
+    }
+    key ^= hash_white_to_move ^ hash_black_to_move;
+    if (last.enpassant != no_square) key ^= uint64_t{1} << (last.enpassant & 63);
+    if (after.enpassant != no_square) key ^= uint64_t{1} << (after.enpassant & 63);
+    if (last.castle != after.castle)
+        key ^= static_cast<uint64_t>(static_cast<int64_t>(last.castle)) * hash_castle_multiplier ^
+               static_cast<uint64_t>(static_cast<int64_t>(after.castle)) * hash_castle_multiplier;
+    return key;
+}
+
+// The position before a plain move, from the position after it.
+PositionCopy before_plain_move(const Board& after, const PlainMove& last) {
+    PositionCopy before(after);
+    const Bitboard target = square_bit(move_target(last.move));
+    before.bitboards[move_piece(last.move)] ^= square_bit(move_source(last.move)) | target;
+    if (last.victim >= 0) before.bitboards[last.victim] |= target;
+    Bitboard by_side[2] = {0, 0};
+    for (int32_t p = 0; p < 12; ++p) by_side[p / 6] |= before.bitboards[p];
+    before.occupancies[white] = by_side[white];
+    before.occupancies[black] = by_side[black];
+    before.occupancies[both] = by_side[white] | by_side[black];
+    before.side ^= 1;
+    before.castle = last.castle;
+    before.enpassant = last.enpassant;
+    before.no_progress_count = last.no_progress_count;
+    return before;
+}
+
 // Code of the piece on a square, as pack_squares gives it.
 uint8_t code_at(const Bitboard (&pieces)[12], int32_t square) {
     for (int32_t p = 0; p < 12; ++p)
@@ -197,9 +244,14 @@ int32_t Board::roll_out(uint32_t seed) {
         return by_planes ? planes.count : legal_actions(entries);
     };
 
+    // The position before the last move: copied whole before a special move or one of the
+    // trial path, found by taking back a plain move.
     PositionCopy before(*this);
+    PlainMove last{};
+    bool last_plain = false;
     auto keep_action_map = [&] {
         const PositionCopy now(*this);
+        if (last_plain) before = before_plain_move(*this, last);
         before.put_back(*this);
         rebuild_action_map();
         now.put_back(*this);
@@ -222,14 +274,20 @@ int32_t Board::roll_out(uint32_t seed) {
                 const int32_t source = action & 63;
                 const Move move = action_move(action >> 6, source, packed_code(packed, source) - 1);
                 const int32_t victim = packed_code(packed, move_target(move)) - 1;
-                before = PositionCopy(*this);
+                last_plain = !(move & special_flags);
+                if (last_plain)
+                    last = {move, victim, castle, enpassant, no_progress_count};
+                else
+                    before = PositionCopy(*this);
                 just_reset = 0;
                 play_legal_move(move);
-                key = moved_key(key, before, *this, move, victim);
+                key = last_plain ? plain_moved_key(key, last, *this)
+                                 : moved_key(key, before, *this, move, victim);
                 update_packed(packed, bitboards, move);
                 record_position(packed, key);
             } else {
                 const Move move = kth_smallest_action(entries, count, k);
+                last_plain = false;
                 before = PositionCopy(*this);
                 just_reset = 0;
                 make_move(move);
