@@ -9,7 +9,6 @@
 
 #include "engine/board.h"
 #include "engine/perft.h"
-#include "extras/twister.h"
 
 namespace ortolan {
 
@@ -17,7 +16,7 @@ namespace {
 
 // Unbiased index in 0..n-1 by multiply-and-reject on 32-bit outputs, written out so that the
 // draws do not depend on the standard library's distribution.
-uint32_t draw_index(Twister& engine, uint32_t n) {
+uint32_t draw_index(std::mt19937& engine, uint32_t n) {
     uint64_t product = static_cast<uint64_t>(static_cast<uint32_t>(engine())) * n;
     uint32_t low = static_cast<uint32_t>(product);
     if (low < n) {
@@ -243,7 +242,7 @@ int32_t Board::roll_out() { return roll_out(device_seed()); }
 // The legal moves come from legal_planes when the position allows it, and from the generator
 // and its legality filter otherwise. A consistent position stays consistent under make_move.
 int32_t Board::roll_out(uint32_t seed) {
-    Twister engine(seed);
+    std::mt19937 engine(seed);
     LegalPlanes planes;
     ActionMap::Entry entries[max_moves];
     bool consistent = consistent_position();

@@ -10,7 +10,6 @@
 
 #include "engine/board.h"
 #include "extras/state.h"
-#include "extras/twister.h"
 #include "test_support.h"
 
 namespace ortolan {
@@ -34,18 +33,6 @@ using namespace test_support;
     ::testing::AssertionResult same = same_board(fast, plain);
     if (!same) return ::testing::AssertionFailure() << "seed " << seed << ": " << same.message();
     return ::testing::AssertionSuccess();
-}
-
-// The rollout's engine gives the standard engine's outputs, across several rounds of the
-// 624-word state, for seeds at the edges and in between.
-TEST(ExtrasRollout, TwisterGivesTheStandardEnginesOutputs) {
-    for (uint32_t seed : {0u, 1u, 5489u, 41019708u, 0x7fffffffu, 0x80000000u, 0xffffffffu}) {
-        std::mt19937 standard(seed);
-        Twister ours(seed);
-        for (int32_t i = 0; i < 3000; ++i)
-            ASSERT_EQ(ours(), static_cast<uint32_t>(standard()))
-                << "seed " << seed << " output " << i;
-    }
 }
 
 // Two hundred games from the start: different lengths, mates, draws by repetition and by the
