@@ -280,13 +280,12 @@ def playout_ortolan(ortolan):
     env.restore_state(start)
 
     # The bracket a tree search puts around a playout at a leaf. restore_state rewinds the
-    # position but not total_move_count, so the plies are counted within each bracket.
+    # position but not total_move_count, which its observation shows in plane 113, so the
+    # plies of each playout are read off the restore the bracket makes anyway.
     def one_game():
         leaf = env.save_state()
         env.roll_out()
-        plies = env.save_state().total_move_count - leaf.total_move_count
-        env.restore_state(leaf)
-        return plies
+        return env.restore_state(leaf)[1][113][0] - leaf.total_move_count
 
     return lambda seconds: repeat_for(seconds, one_game)
 
