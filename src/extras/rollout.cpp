@@ -14,6 +14,9 @@ namespace ortolan {
 
 namespace {
 
+// A rollout ends after this many steps at the latest.
+constexpr int32_t rollout_steps = 400;
+
 // Unbiased index in 0..n-1 by multiply-and-reject on 32-bit outputs, written out so that the
 // draws do not depend on the standard library's distribution.
 uint32_t draw_index(std::mt19937& engine, uint32_t n) {
@@ -275,6 +278,9 @@ int32_t Board::roll_out(uint32_t seed) {
         rebuild_action_map();
         return terminal_reward();
     }
+    // Room for every position the rollout can record, so that the repetition map does not
+    // grow table by table on the way.
+    repetition_count.reserve(repetition_count.size() + rollout_steps);
     try {
         for (int32_t steps = 1;; ++steps) {
             const uint32_t k = draw_index(engine, static_cast<uint32_t>(count));
@@ -314,7 +320,7 @@ int32_t Board::roll_out(uint32_t seed) {
             int32_t result = -2;
             if (count == 0)
                 result = terminal_reward();
-            else if (n_repititions == 2 || no_progress_count >= 50 || steps == 400)
+            else if (n_repititions == 2 || no_progress_count >= 50 || steps == rollout_steps)
                 result = 0;
             if (result != -2) {
                 keep_action_map();
