@@ -34,6 +34,21 @@ inline pybind11::object planes_to_list(const int32_t (&planes)[count][64]) {
         PyObject* inner = checked(PyList_New(64)).release().ptr();
         PyList_SET_ITEM(outer.ptr(), p, inner);
         const int32_t* plane = planes[p];
+        uint32_t seen = 0;
+        for (int32_t s = 0; s < 64; ++s) seen |= static_cast<uint32_t>(plane[s]);
+        if ((seen & ~1u) == 0) {
+            // Only 0 and 1: picked by index rather than by a branch the piece patterns make
+            // unpredictable, with the references taken in two runs afterwards.
+            PyObject* const small[2] = {zero.ptr(), one.ptr()};
+            int32_t ones = 0;
+            for (int32_t s = 0; s < 64; ++s) {
+                PyList_SET_ITEM(inner, s, small[plane[s]]);
+                ones += plane[s];
+            }
+            for (int32_t i = 0; i < ones; ++i) Py_INCREF(small[1]);
+            for (int32_t i = ones; i < 64; ++i) Py_INCREF(small[0]);
+            continue;
+        }
         for (int32_t s = 0; s < 64; ++s) {
             const int32_t v = plane[s];
             PyObject* item;
