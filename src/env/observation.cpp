@@ -37,11 +37,14 @@ void Board::record_position(const PackedSquares& squares, uint64_t key) {
 }
 
 void Board::build_observation(Observation& out) const {
-    std::memset(out.planes, 0, 112 * sizeof out.planes[0]);
+    // A slot with a record has all its planes written; only the empty ones are cleared.
     for (int32_t e = 0; e < history_capacity; ++e) {
         const int32_t index = (state_pos + history_capacity - 1 - e) % history_capacity;
+        int32_t(*slot)[64] = &out.planes[record_planes * e];
         if (index < state_history.size())
-            state_history.write_planes(index, side != white, &out.planes[record_planes * e]);
+            state_history.write_planes(index, side != white, slot);
+        else
+            std::memset(slot, 0, record_planes * sizeof slot[0]);
     }
     fill(out.planes[112], side != white ? 1 : 0);
     fill(out.planes[113], total_move_count);
