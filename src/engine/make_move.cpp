@@ -12,6 +12,29 @@ inline int32_t wrapping_increment(int32_t value) {
     return static_cast<int32_t>(static_cast<uint32_t>(value) + 1u);
 }
 
+// The rook that castling with the king onto `king_target` moves, from its home square to the
+// square the king crossed; rook is -1 for a target no castling reaches.
+struct CastlingRook {
+    int32_t rook;
+    int32_t from;
+    int32_t to;
+};
+
+constexpr CastlingRook castling_rook(int32_t king_target) {
+    switch (king_target) {
+        case g1:
+            return {piece::R, h1, f1};
+        case c1:
+            return {piece::R, a1, d1};
+        case g8:
+            return {piece::r, h8, f8};
+        case c8:
+            return {piece::r, a8, d8};
+        default:
+            return {-1, 0, 0};
+    }
+}
+
 }  // namespace
 
 int32_t Board::make_move(Move move) {
@@ -57,25 +80,9 @@ int32_t Board::make_move(Move move) {
     }
     if (move_castling(move)) {
         // The rook's destination is set even when its home square is empty.
-        auto move_rook = [this](int32_t rook, int32_t from, int32_t to) {
-            clear_bit(bitboards[rook], from);
-            set_bit(bitboards[rook], to);
-        };
-        switch (target) {
-            case g1:
-                move_rook(piece::R, h1, f1);
-                break;
-            case c1:
-                move_rook(piece::R, a1, d1);
-                break;
-            case g8:
-                move_rook(piece::r, h8, f8);
-                break;
-            case c8:
-                move_rook(piece::r, a8, d8);
-                break;
-            default:
-                break;
+        if (const CastlingRook r = castling_rook(target); r.rook >= 0) {
+            clear_bit(bitboards[r.rook], r.from);
+            set_bit(bitboards[r.rook], r.to);
         }
     }
     castle &= castle_keep_mask[source] & castle_keep_mask[target];
@@ -144,30 +151,14 @@ void Board::play_legal_move(Move move) {
     if (move_double_push(move)) enpassant = us == white ? target + 8 : target - 8;
     if (move_castling(move)) {
         // The rook's destination is set even when its home square is empty.
-        auto move_rook = [this, us](int32_t rook, int32_t rook_from, int32_t rook_to) {
-            const Bitboard home = square_bit(rook_from);
-            if (bitboards[rook] & home) {
-                bitboards[rook] ^= home;
+        if (const CastlingRook r = castling_rook(target); r.rook >= 0) {
+            const Bitboard home = square_bit(r.from);
+            if (bitboards[r.rook] & home) {
+                bitboards[r.rook] ^= home;
                 occupancies[us] ^= home;
             }
-            bitboards[rook] |= square_bit(rook_to);
-            occupancies[us] |= square_bit(rook_to);
-        };
-        switch (target) {
-            case g1:
-                move_rook(piece::R, h1, f1);
-                break;
-            case c1:
-                move_rook(piece::R, a1, d1);
-                break;
-            case g8:
-                move_rook(piece::r, h8, f8);
-                break;
-            case c8:
-                move_rook(piece::r, a8, d8);
-                break;
-            default:
-                break;
+            bitboards[r.rook] |= square_bit(r.to);
+            occupancies[us] |= square_bit(r.to);
         }
     }
     castle &= castle_keep_mask[source] & castle_keep_mask[target];
