@@ -12,7 +12,7 @@
 namespace fuzz {
 
 class Input {
-   public:
+public:
     Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
     bool empty() const { return pos_ >= size_; }
@@ -26,7 +26,7 @@ class Input {
         return value;
     }
 
-   private:
+private:
     const uint8_t* data_;
     size_t size_;
     size_t pos_ = 0;

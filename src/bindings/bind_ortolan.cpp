@@ -21,7 +21,7 @@ namespace {
 // The glyph board goes through pybind11's print to the current sys.stdout. A Python exception
 // raised while printing leaves render as error_already_set and reaches the caller unchanged.
 class InterpreterPrint final : public GlyphSink {
-   public:
+public:
     void print(const PrintArg* args, int32_t count, bool newline_end) override {
         py::tuple values(count);
         for (int32_t i = 0; i < count; ++i) {

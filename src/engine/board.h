@@ -22,7 +22,7 @@ inline constexpr const char* start_position =
     "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1 ";
 
 class Board {
-   public:
+public:
     // Clears the counters and containers, makes sure the attack tables are built and leaves an
     // empty board: White to move, no castling rights, no en passant square.
     Board();

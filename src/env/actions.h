@@ -30,7 +30,7 @@ struct ActionMask {
 // Action number to Move for the legal moves of the position get_actions last saw. Keys are
 // unique; a map restored from a snapshot may hold any integers.
 class ActionMap {
-   public:
+public:
     // A plain pair that a local array of them leaves uninitialised.
     struct Entry {
         int32_t first;
@@ -58,7 +58,7 @@ class ActionMap {
 
     friend bool operator==(const ActionMap& a, const ActionMap& b);
 
-   private:
+private:
     std::vector<Entry> entries_;
 };
 

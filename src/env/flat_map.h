@@ -11,7 +11,7 @@ namespace ortolan {
 
 template <class Key, class Value>
 class FlatMap {
-   public:
+public:
     struct Slot {
         Key key;
         Value value;
@@ -83,7 +83,7 @@ class FlatMap {
         while (count * 2 > slots_.size()) grow();
     }
 
-   private:
+private:
     static constexpr size_t initial_capacity = 64;
 
     static size_t hash(Key key) {

@@ -57,7 +57,7 @@ using NestedHistory = std::vector<std::vector<std::vector<int32_t>>>;
 // whose shape is not at most 8 records of 14 planes of 64 values is kept as given (it can be
 // read back, but not played from).
 class History {
-   public:
+public:
     History() = default;
     History(const History& other);
     History(History&& other) noexcept;
@@ -86,7 +86,7 @@ class History {
 
     friend bool operator==(const History& a, const History& b);
 
-   private:
+private:
     // Piece + 1 per square, two squares a byte (0 for an empty square), and the values of the
     // two repetition planes.
     struct PackedRecord {

@@ -13,7 +13,7 @@ struct PrintArg {
 };
 
 class GlyphSink {
-   public:
+public:
     virtual ~GlyphSink() = default;
     // Prints the arguments separated by one blank, followed by a newline when newline_end is
     // set and by nothing otherwise.

@@ -89,7 +89,7 @@ std::vector<Bitboard> all_subsets(Bitboard mask) {
 }
 
 class EngineAttackTables : public ::testing::Test {
-   protected:
+protected:
     static void SetUpTestSuite() { init_attack_tables(); }
 };
 

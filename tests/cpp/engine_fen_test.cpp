@@ -56,7 +56,7 @@ bool same_position(const Board& a, const Board& b) {
 }
 
 class EngineFen : public ::testing::Test {
-   protected:
+protected:
     Board board;
     void load(const char* fen) { board.parse_fen(fen); }
 };

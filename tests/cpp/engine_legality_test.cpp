@@ -120,7 +120,7 @@ TEST(EngineBetweenTable, SquaresStrictlyBetweenOnLinesOnly) {
 }
 
 class EngineLegalMoves : public ::testing::Test {
-   protected:
+protected:
     Board board;
     void load(const char* fen) { board.parse_fen(fen); }
 };

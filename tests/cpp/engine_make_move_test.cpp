@@ -53,7 +53,7 @@ void expect_consistent_occupancies(const Board& b) {
 }
 
 class EngineMakeMove : public ::testing::Test {
-   protected:
+protected:
     Board board;
     void load(const char* fen) { board.parse_fen(fen); }
 };

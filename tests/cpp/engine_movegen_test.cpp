@@ -58,7 +58,7 @@ std::vector<Move> castlings(const Board& board) {
 }
 
 class EngineMoveGeneration : public ::testing::Test {
-   protected:
+protected:
     Board board;
     void load(const char* fen) { board.parse_fen(fen); }
 };

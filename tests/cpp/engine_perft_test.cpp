@@ -144,7 +144,7 @@ TEST(EnginePerft, DiscoveredAndDoubleChecks) {
 // A counting walk that checks each move make_move plays.
 
 class CheckedWalk {
-   public:
+public:
     explicit CheckedWalk(Board& board) : board_(board) {}
 
     uint64_t count(int32_t depth) {
@@ -177,7 +177,7 @@ class CheckedWalk {
 
     const std::string& errors() const { return errors_; }
 
-   private:
+private:
     void fail(const std::string& what, Move move = -1) {
         if (!errors_.empty()) return;
         std::ostringstream out;

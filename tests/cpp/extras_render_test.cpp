@@ -21,7 +21,7 @@ using namespace test_support;
 // Writes what the interpreter's print would: the arguments joined by one blank, then a
 // newline when the call asks for the default end.
 class RecordingSink : public GlyphSink {
-   public:
+public:
     void print(const PrintArg* args, int32_t count, bool newline_end) override {
         for (int32_t i = 0; i < count; ++i) {
             if (i) text += " ";
