@@ -1,5 +1,9 @@
-"""Many ortolan games stepped at once in C++ on a fixed pool of threads, with NumPy in and out."""
+"""Many ortolan games stepped at once in C++ on a fixed pool of threads, with NumPy in and out.
 
-from ortolan_vector import _core
+``VectorOrtolan`` is a Gymnasium vector environment when Gymnasium is installed and a plain
+class on NumPy otherwise.
+"""
 
-__all__: list[str] = []
+from ortolan_vector._vector import VectorOrtolan
+
+__all__ = ["VectorOrtolan"]
