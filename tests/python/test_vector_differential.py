@@ -5,9 +5,9 @@ vector_support.py, starting slots from the FEN texts of tests/data/vector_fens.t
 one, endgames that end soon, en passant, promotions, castling), so that mates, stalemates,
 draws and truncations all happen. Every step compares, for int32 observations on one and on two
 threads, uint8 and float32 observations: observations, masks, rewards, terminations,
-truncations and the side to move, and in same_step mode the final observations; snapshots of
-every slot are compared field for field at intervals. ORTOLAN_VECTOR_STEPS sets the number of
-steps per mode.
+truncations, the side to move and the legal action lists, and in same_step mode the final
+observations; snapshots of every slot are compared field for field at intervals.
+ORTOLAN_VECTOR_STEPS sets the number of steps per mode.
 """
 
 import collections
@@ -84,6 +84,11 @@ def test_every_slot_plays_as_an_ortolan_game(mode, max_plies):
 
     endings = collections.Counter()
     for step in range(STEPS):
+        listed, counts = envs["int32, 2 threads"].legal_actions()
+        for i in range(NUM_ENVS):
+            legal = np.flatnonzero(reference.mask[i])
+            assert counts[i] == len(legal)
+            assert listed[i].tolist() == [*legal, *[-1] * (listed.shape[1] - len(legal))]
         actions = pick_actions(rng, reference)
         planes, mask, rewards, terminated, truncated, to_play, final = reference.step(actions)
         endings.update(
