@@ -1,5 +1,6 @@
 // Storage of the history ring, compact for the records the engine makes, exact for whatever
 // a snapshot brings in from outside.
+#include <algorithm>
 #include <cstring>
 
 #include "env/observation.h"
@@ -94,13 +95,14 @@ void History::write_planes(int32_t index, bool swap_sides, int32_t turn, T* out)
         return;
     }
     const HistoryRecord& record = records_[index];
-    for (int32_t p = 0; p < 12; ++p)
+    for (int32_t p = 0; p < 12; ++p) {
+        T* plane = out + p * 64;
+        std::fill_n(plane, 64, T{0});
         for (Bitboard b = record.pieces[(p + colour_offset) % 12]; b;)
-            out[p * 64 + (pop_lowest(b) ^ turn)] = T{1};
-    for (int32_t p = 12; p < record_planes; ++p) {
-        const T value = observation_value<T>(record.repetitions[p - 12]);
-        for (int32_t s = 0; s < 64; ++s) out[p * 64 + s] = value;
+            plane[pop_lowest(b) ^ turn] = T{1};
     }
+    for (int32_t p = 12; p < record_planes; ++p)
+        std::fill_n(out + p * 64, 64, observation_value<T>(record.repetitions[p - 12]));
 }
 
 template void History::write_planes(int32_t, bool, int32_t, int32_t*) const;
@@ -112,7 +114,6 @@ NestedHistory History::to_nested() const {
     NestedHistory nested(count_, std::vector<std::vector<int32_t>>(record_planes));
     int32_t planes[record_planes][64];
     for (int32_t i = 0; i < count_; ++i) {
-        std::memset(planes, 0, sizeof planes);
         write_planes(i, false, 0, &planes[0][0]);
         for (int32_t p = 0; p < record_planes; ++p) nested[i][p].assign(planes[p], planes[p] + 64);
     }

@@ -83,9 +83,9 @@ public:
         raw_mask_ &= static_cast<uint8_t>(~(1u << index));
     }
 
-    // Writes the 14 planes of a record of a regular history into 14 * 64 values that are all
-    // 0: with swap_sides the six planes of each colour change places, with turn 63 every
-    // plane is turned half round (square s written at 63 - s), with turn 0 it is not.
+    // Writes the 14 planes of a record of a regular history, 14 * 64 values: with swap_sides
+    // the six planes of each colour change places, with turn 63 every plane is turned half
+    // round (square s written at 63 - s), with turn 0 it is not.
     template <class T>
     void write_planes(int32_t index, bool swap_sides, int32_t turn, T* out) const;
 
