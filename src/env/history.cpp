@@ -1,5 +1,6 @@
 // Storage of the history ring, compact for the records the engine makes, exact for whatever
 // a snapshot brings in from outside.
+#include <algorithm>
 #include <cstring>
 
 #include "env/observation.h"
@@ -10,10 +11,26 @@ namespace {
 
 constexpr size_t record_values = record_planes * 64;
 
-// A record in compact form when its planes allow it: piece planes of 0 and 1 only, no square
-// set in two of them, and uniform repetition planes.
-bool compact(const std::vector<std::vector<int32_t>>& planes, HistoryRecord& out) {
+// The code bit planes of twelve piece bitboards; false when two of them share a square.
+bool slice(const Bitboard (&pieces)[12], HistoryRecord& out) {
+    const Bitboard* b = pieces;
+    out.code_bits[0] = b[0] | b[2] | b[4] | b[6] | b[8] | b[10];  // codes 1, 3, 5, 7, 9, 11
+    out.code_bits[1] = b[1] | b[2] | b[5] | b[6] | b[9] | b[10];  // 2, 3, 6, 7, 10, 11
+    out.code_bits[2] = b[3] | b[4] | b[5] | b[6] | b[11];         // 4, 5, 6, 7, 12
+    out.code_bits[3] = b[7] | b[8] | b[9] | b[10] | b[11];        // 8 to 12
     Bitboard seen = 0;
+    Bitboard overlap = 0;
+    for (int32_t p = 0; p < 12; ++p) {
+        overlap |= seen & b[p];
+        seen |= b[p];
+    }
+    return !overlap;
+}
+
+// A record in compact form when its planes allow it: piece planes of 0 and 1 only, no square
+// in two of them, and uniform repetition planes.
+bool compact(const std::vector<std::vector<int32_t>>& planes, HistoryRecord& out) {
+    Bitboard pieces[12];
     for (int32_t p = 0; p < 12; ++p) {
         Bitboard b = 0;
         for (int32_t s = 0; s < 64; ++s) {
@@ -21,10 +38,9 @@ bool compact(const std::vector<std::vector<int32_t>>& planes, HistoryRecord& out
             if (v != 0 && v != 1) return false;
             if (v) set_bit(b, s);
         }
-        if (b & seen) return false;
-        seen |= b;
-        out.pieces[p] = b;
+        pieces[p] = b;
     }
+    if (!slice(pieces, out)) return false;
     for (int32_t p = 12; p < 14; ++p) {
         for (int32_t s = 1; s < 64; ++s)
             if (planes[p][s] != planes[p][0]) return false;
@@ -44,21 +60,6 @@ bool regular_shape(const NestedHistory& nested) {
 }
 
 }  // namespace
-
-PackedSquares pack_squares(const Bitboard (&pieces)[12]) {
-    PackedSquares packed{};
-    for (int32_t p = 0; p < 12; ++p) {
-        for (Bitboard b = pieces[p]; b;) {
-            const int32_t s = pop_lowest(b);
-            packed.codes[s >> 1] |= static_cast<uint8_t>((p + 1) << ((s & 1) * 4));
-        }
-    }
-    return packed;
-}
-
-History::PackedRecord History::pack(const HistoryRecord& record) {
-    return {pack_squares(record.pieces), {record.repetitions[0], record.repetitions[1]}};
-}
 
 History::History(const History& other)
     : count_(other.count_),
@@ -99,38 +100,65 @@ void History::clear() {
     extra_.reset();
 }
 
-void History::append(const PackedSquares& squares, int32_t repetition_white,
-                     int32_t repetition_black) {
-    records_[count_] = {squares, {repetition_white, repetition_black}};
-    raw_mask_ &= static_cast<uint8_t>(~(1u << count_));
-    ++count_;
+void History::replace(int32_t index, const Bitboard (&pieces)[12], int32_t repetition_white,
+                      int32_t repetition_black) {
+    HistoryRecord& record = records_[index];
+    if (slice(pieces, record)) {
+        record.repetitions[0] = repetition_white;
+        record.repetitions[1] = repetition_black;
+        raw_mask_ &= static_cast<uint8_t>(~(1u << index));
+        return;
+    }
+    int32_t values[record_values];
+    for (int32_t p = 0; p < 12; ++p)
+        for (int32_t s = 0; s < 64; ++s) values[p * 64 + s] = get_bit(pieces[p], s);
+    std::fill_n(values + 12 * 64, 64, repetition_white);
+    std::fill_n(values + 13 * 64, 64, repetition_black);
+    replace_raw(index, values);
 }
 
-void History::write_planes(int32_t index, bool swap_sides, int32_t (*out)[64]) const {
+void History::replace_raw(int32_t index, const int32_t* values) {
+    if (!extra_) extra_ = std::make_unique<Extra>();
+    if (extra_->raw.empty()) extra_->raw.assign(history_capacity * record_values, 0);
+    std::memcpy(extra_->raw.data() + index * record_values, values,
+                record_values * sizeof(int32_t));
+    raw_mask_ |= static_cast<uint8_t>(1u << index);
+}
+
+template <class T>
+void History::write_planes(int32_t index, bool swap_sides, int32_t turn, T* out) const {
     const int32_t colour_offset = swap_sides ? 6 : 0;
     if (raw_mask_ & (1u << index)) {
         const int32_t* raw = extra_->raw.data() + index * record_values;
-        for (int32_t p = 0; p < 12; ++p)
-            std::memcpy(out[p], raw + ((p + colour_offset) % 12) * 64, 64 * sizeof(int32_t));
-        std::memcpy(out[12], raw + 12 * 64, 2 * 64 * sizeof(int32_t));
+        for (int32_t p = 0; p < record_planes; ++p) {
+            const int32_t* plane = raw + (p < 12 ? (p + colour_offset) % 12 : p) * 64;
+            for (int32_t s = 0; s < 64; ++s)
+                out[p * 64 + (s ^ turn)] = observation_value<T>(plane[s]);
+        }
         return;
     }
-    const PackedRecord& record = records_[index];
-    std::memset(out, 0, 12 * sizeof out[0]);
-    for (int32_t s = 0; s < 64; ++s) {
-        const int32_t code = (record.squares.codes[s >> 1] >> ((s & 1) * 4)) & 15;
-        if (code) out[(code - 1 + 12 - colour_offset) % 12][s] = 1;
+    const HistoryRecord& record = records_[index];
+    Bitboard pieces[12];
+    record.pieces(pieces);
+    for (int32_t p = 0; p < 12; ++p) {
+        T* plane = out + p * 64;
+        std::fill_n(plane, 64, T{0});
+        for (Bitboard b = pieces[(p + colour_offset) % 12]; b;) plane[pop_lowest(b) ^ turn] = T{1};
     }
-    for (int32_t p = 12; p < 14; ++p)
-        for (int32_t s = 0; s < 64; ++s) out[p][s] = record.repetitions[p - 12];
+    for (int32_t p = 12; p < record_planes; ++p)
+        std::fill_n(out + p * 64, 64, observation_value<T>(record.repetitions[p - 12]));
 }
+
+template void History::write_planes(int32_t, bool, int32_t, int32_t*) const;
+template void History::write_planes(int32_t, bool, int32_t, uint8_t*) const;
+template void History::write_planes(int32_t, bool, int32_t, float*) const;
 
 NestedHistory History::to_nested() const {
     if (!regular()) return extra_->nested;
     NestedHistory nested(count_, std::vector<std::vector<int32_t>>(record_planes));
     int32_t planes[record_planes][64];
     for (int32_t i = 0; i < count_; ++i) {
-        write_planes(i, false, planes);
+        write_planes(i, false, 0, &planes[0][0]);
         for (int32_t p = 0; p < record_planes; ++p) nested[i][p].assign(planes[p], planes[p] + 64);
     }
     return nested;
@@ -150,17 +178,13 @@ void History::assign(const NestedHistory& nested) {
         const int32_t index = result.count_++;
         HistoryRecord record;
         if (compact(planes, record)) {
-            result.records_[index] = pack(record);
+            result.records_[index] = record;
             continue;
         }
-        if (!result.extra_) {
-            result.extra_ = std::make_unique<Extra>();
-            result.extra_->raw.assign(history_capacity * record_values, 0);
-        }
-        int32_t* raw = result.extra_->raw.data() + index * record_values;
+        int32_t values[record_values];
         for (int32_t p = 0; p < record_planes; ++p)
-            std::memcpy(raw + p * 64, planes[p].data(), 64 * sizeof(int32_t));
-        result.raw_mask_ |= static_cast<uint8_t>(1u << index);
+            std::memcpy(values + p * 64, planes[p].data(), 64 * sizeof(int32_t));
+        result.replace_raw(index, values);
     }
     *this = std::move(result);
 }
