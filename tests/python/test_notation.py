@@ -95,12 +95,13 @@ def test_conversions_agree_with_python_chess_in_random_games(label):
                 break
 
 
-@pytest.mark.parametrize(("fen", "uci", "action", "san"), CASES["moves"])
-def test_special_moves_have_their_numbers(fen, uci, action, san):
+@pytest.mark.parametrize(("fen", "uci", "action", "san", "lan"), CASES["moves"])
+def test_special_moves_have_their_numbers_and_texts(fen, uci, action, san, lan):
     _, state = load(fen)
     assert notation.uci_to_action(state, uci) == action
     assert notation.action_to_uci(state, action) == uci
     assert notation.action_to_san(state, action) == san
+    assert notation.action_to_lan(state, action) == lan
 
 
 @pytest.mark.parametrize(("fen", "uci"), CASES["refused"])
