@@ -26,6 +26,7 @@ two-square move.
 from collections.abc import Callable
 
 import numpy as np
+import numpy.typing as npt
 
 from ._board import ACTIONS, check_action, decode
 
@@ -61,7 +62,7 @@ def _pgx_plane(df: int, dr: int, promotion: str) -> int:
     return PGX_LINES + 14 * line + (along + 7 if along < 0 else along + 6)
 
 
-def _table(plane_of: PlaneRule) -> np.ndarray:
+def _table(plane_of: PlaneRule) -> npt.NDArray[np.intp]:
     """Peer's number of each of this environment's actions, one row per side to move."""
     table = np.empty((2, 73, 64), dtype=np.intp)
     sources = np.arange(64)
@@ -76,12 +77,12 @@ def _table(plane_of: PlaneRule) -> np.ndarray:
             if side == 1:
                 dr = -dr
             table[side, plane] = (sources % 8 * 8 + rank) * 73 + plane_of(df, dr, promotion)
-    table = table.reshape(2, ACTIONS)
-    table.flags.writeable = False
-    return table
+    flat = table.reshape(2, ACTIONS)
+    flat.flags.writeable = False
+    return flat
 
 
-def _inverse(table: np.ndarray) -> np.ndarray:
+def _inverse(table: npt.NDArray[np.intp]) -> npt.NDArray[np.intp]:
     inverse = np.empty_like(table)
     for side in (0, 1):
         inverse[side, table[side]] = np.arange(ACTIONS)
