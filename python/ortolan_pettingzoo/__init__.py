@@ -20,8 +20,8 @@ import typing
 
 import gymnasium
 import numpy as np
-from pettingzoo import AECEnv
-from pettingzoo.utils import wrappers
+from pettingzoo import AECEnv  # type: ignore[import-untyped]
+from pettingzoo.utils import wrappers  # type: ignore[import-untyped]
 
 import ortolan
 
@@ -61,10 +61,10 @@ def _other_seat(planes: np.ndarray) -> np.ndarray:
     return seen[:, ::-1, ::-1]
 
 
-class OrtolanChessEnv(AECEnv):
+class OrtolanChessEnv(AECEnv):  # type: ignore[misc]  # PettingZoo ships no types
     """Chess for two agents on the ortolan engine."""
 
-    metadata: typing.ClassVar[dict] = {
+    metadata: typing.ClassVar[dict[str, typing.Any]] = {
         "render_modes": ["human"],
         "name": "ortolan_chess_v0",
         "is_parallelizable": False,
@@ -97,13 +97,13 @@ class OrtolanChessEnv(AECEnv):
         self._side = 0
         self._plies = 0
 
-    def observation_space(self, agent):
+    def observation_space(self, agent: str) -> gymnasium.spaces.Dict:
         return self.observation_spaces[agent]
 
-    def action_space(self, agent):
+    def action_space(self, agent: str) -> gymnasium.spaces.Discrete:
         return self.action_spaces[agent]
 
-    def reset(self, seed: int | None = None, options: dict | None = None) -> None:
+    def reset(self, seed: int | None = None, options: dict[str, typing.Any] | None = None) -> None:
         # The game itself has no randomness; a seed makes the action spaces' sampling repeatable.
         if seed is not None:
             for offset, agent in enumerate(self.possible_agents):
@@ -116,7 +116,7 @@ class OrtolanChessEnv(AECEnv):
         self._cumulative_rewards = dict.fromkeys(self.agents, 0)
         self.terminations = dict.fromkeys(self.agents, False)
         self.truncations = dict.fromkeys(self.agents, False)
-        self.infos: dict[str, dict] = {agent: {} for agent in self.agents}
+        self.infos: dict[str, dict[str, typing.Any]] = {agent: {} for agent in self.agents}
         self.agent_selection = self.agents[side]
         if self.render_mode == "human":
             self.render()
@@ -127,18 +127,20 @@ class OrtolanChessEnv(AECEnv):
         mask = self.game.get_actions()
         self._mask = np.fromiter(itertools.chain.from_iterable(mask), dtype=np.int8, count=ACTIONS)
 
-    def observe(self, agent):
+    def observe(self, agent: str) -> dict[str, np.ndarray]:
         mover = self.possible_agents[self._side]
         over = self.terminations.get(agent, True) or self.truncations.get(agent, True)
         planes = self._planes if agent == mover else _other_seat(self._planes)
         mask = self._mask if agent == mover and not over else np.zeros(ACTIONS, dtype=np.int8)
         return {"observation": planes.transpose(1, 2, 0), "action_mask": mask}
 
-    def step(self, action) -> None:
+    def step(self, action: typing.SupportsInt | None) -> None:
         agent = self.agent_selection
         if self.terminations[agent] or self.truncations[agent]:
             self._was_dead_step(action)
             return
+        if action is None:
+            raise TypeError("the agent to move plays an action, not None")
         # An illegal action raises ValueError("Invalid action") and changes nothing.
         side, planes, reward, done = self.game.step(int(action))
         self._plies += 1
@@ -168,7 +170,7 @@ def raw_env(render_mode: str | None = None, max_plies: int | None = None) -> Ort
     return OrtolanChessEnv(render_mode=render_mode, max_plies=max_plies)
 
 
-def env(render_mode: str | None = None, max_plies: int | None = None):
+def env(render_mode: str | None = None, max_plies: int | None = None) -> AECEnv:
     """The environment behind PettingZoo's usual checks: actions in range, calls in order."""
     wrapped = wrappers.AssertOutOfBoundsWrapper(raw_env(render_mode, max_plies))
     return wrappers.OrderEnforcingWrapper(wrapped)
