@@ -23,9 +23,9 @@ import time
 from pathlib import Path
 
 import numpy as np
-from ortolan_vector import VectorOrtolan
 
 import ortolan
+from ortolan_vector import VectorOrtolan
 
 
 def best_rate(run, seconds):

@@ -18,9 +18,9 @@ import sys
 import time
 
 from mcts import UCTPlayer, legal_actions
-from notation import game_text, move_text
 
 import ortolan
+from ortolan_notation import action_to_lan, game_text
 
 
 class ProgressBar:
@@ -86,7 +86,7 @@ def play_game(
             action = search.choose(env, progress=bar)
         else:
             action = rng.choice(legal_actions(env))
-        text = move_text(env, action)
+        text = action_to_lan(env.save_state(), action)
         side, _, reward, done = env.step(action)
         moves.append(text + ("#" if reward else ""))
     return reward, done, moves

@@ -23,9 +23,9 @@ import time
 import numpy as np
 import ray
 from mcts import UCTPlayer
-from notation import game_text, move_text
 
 import ortolan
+from ortolan_notation import action_to_lan, game_text
 
 RESULTS = {1: "1-0", -1: "0-1", 0: "1/2-1/2"}
 
@@ -63,7 +63,7 @@ def describe(actions: list[int]) -> str:
     env.reset()
     moves = []
     for action in actions:
-        text = move_text(env, action)
+        text = action_to_lan(env.save_state(), action)
         _, _, reward, _ = env.step(action)
         moves.append(text + ("#" if reward else ""))
     return game_text(moves)
@@ -81,7 +81,7 @@ def main(argv: list[str] | None = None) -> int:
     if min(args.actors, args.games, args.simulations, args.max_plies) < 1:
         parser.error("--actors, --games, --simulations and --max-plies must be at least 1")
 
-    # The workers import mcts and notation from this folder, shipped to them by Ray.
+    # The workers import mcts from this folder, shipped to them by Ray.
     examples = pathlib.Path(__file__).resolve().parent
     ray.init(
         address=args.address,

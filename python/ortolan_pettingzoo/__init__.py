@@ -19,11 +19,11 @@ import typing
 
 import gymnasium
 import numpy as np
-from ortolan_vector import VectorOrtolan
-from pettingzoo import AECEnv
-from pettingzoo.utils import wrappers
+from pettingzoo import AECEnv  # type: ignore[import-untyped]
+from pettingzoo.utils import wrappers  # type: ignore[import-untyped]
 
 import ortolan
+from ortolan_vector import VectorOrtolan
 
 PLANES = 119
 ACTIONS = 73 * 64
@@ -56,10 +56,10 @@ def _other_seat(planes: np.ndarray) -> np.ndarray:
     return seen[:, ::-1, ::-1]
 
 
-class OrtolanChessEnv(AECEnv):
+class OrtolanChessEnv(AECEnv):  # type: ignore[misc]  # PettingZoo ships no types
     """Chess for two agents on the ortolan engine."""
 
-    metadata: typing.ClassVar[dict] = {
+    metadata: typing.ClassVar[dict[str, typing.Any]] = {
         "render_modes": ["human"],
         "name": "ortolan_chess_v0",
         "is_parallelizable": False,
@@ -95,13 +95,13 @@ class OrtolanChessEnv(AECEnv):
         self._mask = np.zeros(ACTIONS, dtype=np.int8)
         self._side = 0
 
-    def observation_space(self, agent):
+    def observation_space(self, agent: str) -> gymnasium.spaces.Dict:
         return self.observation_spaces[agent]
 
-    def action_space(self, agent):
+    def action_space(self, agent: str) -> gymnasium.spaces.Discrete:
         return self.action_spaces[agent]
 
-    def reset(self, seed: int | None = None, options: dict | None = None) -> None:
+    def reset(self, seed: int | None = None, options: dict[str, typing.Any] | None = None) -> None:
         # The game itself has no randomness; a seed makes the action spaces' sampling repeatable.
         if seed is not None:
             for offset, agent in enumerate(self.possible_agents):
@@ -114,7 +114,7 @@ class OrtolanChessEnv(AECEnv):
         self._cumulative_rewards = dict.fromkeys(self.agents, 0)
         self.terminations = dict.fromkeys(self.agents, False)
         self.truncations = dict.fromkeys(self.agents, False)
-        self.infos: dict[str, dict] = {agent: {} for agent in self.agents}
+        self.infos: dict[str, dict[str, typing.Any]] = {agent: {} for agent in self.agents}
         self.agent_selection = self.agents[side]
         if self.render_mode == "human":
             self.render()
@@ -124,23 +124,25 @@ class OrtolanChessEnv(AECEnv):
         self._planes = observation["observation"][0]
         self._mask = observation["action_mask"][0].view(np.int8)
 
-    def observe(self, agent):
+    def observe(self, agent: str) -> dict[str, np.ndarray]:
         mover = self.possible_agents[self._side]
         over = self.terminations.get(agent, True) or self.truncations.get(agent, True)
         planes = self._planes if agent == mover else _other_seat(self._planes)
         mask = self._mask if agent == mover and not over else np.zeros(ACTIONS, dtype=np.int8)
         return {"observation": planes.transpose(1, 2, 0), "action_mask": mask}
 
-    def step(self, action) -> None:
+    def step(self, action: typing.SupportsInt | None) -> None:
         agent = self.agent_selection
         if self.terminations[agent] or self.truncations[agent]:
             self._was_dead_step(action)
             return
+        if action is None:
+            raise TypeError("the agent to move plays an action, not None")
         # An illegal action raises ValueError("Invalid action") and changes nothing.
-        action = int(action)
-        if not (0 <= action < ACTIONS and self._mask[action]):
+        chosen = int(action)
+        if not (0 <= chosen < ACTIONS and self._mask[chosen]):
             raise ValueError("Invalid action")
-        observation, rewards, terminated, truncated, info = self.game.step([action])
+        observation, rewards, terminated, truncated, info = self.game.step([chosen])
         side = int(info["to_play"][0])
         self._record(side, observation)
         self._cumulative_rewards[agent] = 0
@@ -171,7 +173,7 @@ def raw_env(render_mode: str | None = None, max_plies: int | None = None) -> Ort
     return OrtolanChessEnv(render_mode=render_mode, max_plies=max_plies)
 
 
-def env(render_mode: str | None = None, max_plies: int | None = None):
+def env(render_mode: str | None = None, max_plies: int | None = None) -> AECEnv:
     """The environment behind PettingZoo's usual checks: actions in range, calls in order."""
     wrapped = wrappers.AssertOutOfBoundsWrapper(raw_env(render_mode, max_plies))
     return wrappers.OrderEnforcingWrapper(wrapped)

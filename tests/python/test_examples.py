@@ -1,17 +1,15 @@
-"""The example programs: move text, the UCT player, the demo and the Ray self-play script."""
+"""The example programs: the UCT player, the demo and the Ray self-play script."""
 
-import random
 import subprocess
 import sys
 from pathlib import Path
 
-import chess
 import pytest
 from mcts import UCTPlayer, legal_actions
-from notation import game_text, move_text
 from support import BLACK_MATES_IN_ONE, WHITE_MATES_IN_ONE, state_fields
 
 import ortolan
+from ortolan_notation import action_to_lan
 
 EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
 
@@ -24,50 +22,6 @@ def run_example(name, *args, timeout=300):
         timeout=timeout,
         check=False,
     )
-
-
-@pytest.mark.parametrize("seed", range(6))
-def test_move_text_names_every_legal_move_as_python_chess_does(seed):
-    rng = random.Random(seed)
-    env, board = ortolan.Ortolan(), chess.Board()
-    env.reset()
-    for _ in range(160):
-        texts = {move_text(env, action): action for action in legal_actions(env)}
-        lan = {board.lan(move).rstrip("+#"): move for move in board.legal_moves}
-        assert set(texts) == set(lan), board.fen()
-        if not texts:
-            break
-        text = rng.choice(sorted(texts))
-        _, _, _, done = env.step(texts[text])
-        board.push(lan[text])
-        if done:
-            break
-
-
-@pytest.mark.parametrize(
-    ("fen", "lan"),
-    [
-        ("r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", {"O-O", "O-O-O"}),
-        ("r3k2r/8/8/8/8/8/8/R3K2R b KQkq - 0 1", {"O-O", "O-O-O"}),
-        ("4k3/8/8/3pP3/8/8/8/4K3 w - d6 0 1", {"e5xd6"}),
-        ("1n2k3/P7/8/8/8/8/8/4K3 w - - 0 1", {"a7-a8=Q", "a7xb8=N", "a7xb8=B", "a7xb8=R"}),
-        ("4k3/8/8/8/8/8/6p1/4K2R b - - 0 1", {"g2-g1=Q", "g2xh1=Q", "g2xh1=N"}),
-    ],
-)
-def test_move_text_of_special_moves(fen, lan):
-    env = ortolan.Ortolan()
-    env.parse_fen(fen)
-    assert lan <= {move_text(env, action) for action in legal_actions(env)}
-
-
-def test_game_text_numbers_moves_and_wraps_lines():
-    moves = ["e2-e4", "e7-e5", "Ng1-f3", "Nb8-c6", "Bf1-b5"]
-    assert game_text(moves) == "1. e2-e4 e7-e5 2. Ng1-f3 Nb8-c6 3. Bf1-b5"
-    assert game_text(moves, width=20).splitlines() == [
-        "1. e2-e4 e7-e5",
-        "2. Ng1-f3 Nb8-c6",
-        "3. Bf1-b5",
-    ]
 
 
 @pytest.mark.parametrize(("fen", "reward"), [(WHITE_MATES_IN_ONE, 1), (BLACK_MATES_IN_ONE, -1)])
@@ -85,7 +39,7 @@ def test_uct_player_takes_the_mate_among_many_moves():
     env.parse_fen("6k1/5ppp/8/8/8/8/8/R5K1 w - - 0 1")
     assert len(legal_actions(env)) > 15
     action = UCTPlayer(simulations=300, seed=3).choose(env)
-    assert move_text(env, action) == "Ra1-a8"
+    assert action_to_lan(env.save_state(), action) == "Ra1-a8"
 
 
 def test_uct_player_leaves_the_game_as_it_was(env):

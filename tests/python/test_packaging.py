@@ -41,14 +41,15 @@ def test_env_exposes_method(name):
     assert callable(getattr(ortolan.Ortolan, name, None)), f"Ortolan.{name} missing"
 
 
-def test_adapter_and_stub_package_are_installed_beside_the_module():
+def test_adapter_notation_and_stub_package_are_installed_beside_the_module():
+    import ortolan_notation
     import ortolan_pettingzoo
 
     platlib = Path(sysconfig.get_paths()["platlib"]).resolve()
-    assert (
-        Path(ortolan_pettingzoo.__file__).resolve()
-        == platlib / "ortolan_pettingzoo" / "__init__.py"
-    )
+    for package in (ortolan_pettingzoo, ortolan_notation):
+        folder = Path(package.__file__).resolve().parent
+        assert folder.parent == platlib, folder
+        assert (folder / "py.typed").is_file()
     stub = platlib / "ortolan-stubs" / "__init__.pyi"
     assert stub.read_text() == (platlib / "ortolan.pyi").read_text()
     assert "class Ortolan:" in stub.read_text()

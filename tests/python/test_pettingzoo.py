@@ -3,12 +3,12 @@
 import warnings
 
 import numpy as np
-import ortolan_pettingzoo
 import pytest
 from pettingzoo.test import api_test
 from support import flush_c_stdout
 
 import ortolan
+import ortolan_pettingzoo
 
 # PettingZoo's test prefers bare arrays; a dict with an action mask is its documented form for
 # games with illegal moves, which it only knows by name for its own environments.

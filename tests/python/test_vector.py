@@ -10,11 +10,11 @@ import time
 
 import numpy as np
 import pytest
-from ortolan_vector import VectorOrtolan
 from support import BLACK_MATES_IN_ONE, WHITE_MATES_IN_ONE
 from vector_support import flat_mask, planes, snapshot_fields
 
 import ortolan
+from ortolan_vector import VectorOrtolan
 
 FOOLS_MATE = [501, 524, 566, 195]  # 1. f3 e5 2. g4 Qh4#
 E4, E5 = 8 * 64 + 52, 524

@@ -16,8 +16,9 @@ import random
 
 import numpy as np
 import pytest
-from ortolan_vector import VectorOrtolan
 from vector_support import Reference, data_fens, snapshot_fields
+
+from ortolan_vector import VectorOrtolan
 
 STEPS = int(os.environ.get("ORTOLAN_VECTOR_STEPS", "600"))
 NUM_ENVS = 8
