@@ -1,5 +1,8 @@
 """Shared fixtures for the tests of the ortolan module."""
 
+import subprocess
+import sys
+
 import pytest
 from hypothesis import settings
 
@@ -16,3 +19,24 @@ def env():
     environment = ortolan.Ortolan()
     environment.reset()
     return environment
+
+
+@pytest.fixture(scope="session")
+def run_mypy(tmp_path_factory):
+    """Runs `python -m TOOL ARGS...` (mypy or mypy.stubtest) in a directory and returns its exit
+    code and output. The mypy runs of a session share one cache, so the standard library's and
+    NumPy's stubs are analysed once rather than once per run."""
+    cache = tmp_path_factory.mktemp("mypy-cache")
+
+    def run(tool, *args, cwd):
+        extra = ["--cache-dir", str(cache)] if tool == "mypy" else []
+        result = subprocess.run(
+            [sys.executable, "-m", tool, *extra, *args],
+            cwd=cwd,
+            capture_output=True,
+            text=True,
+            check=False,
+        )
+        return result.returncode, result.stdout + result.stderr
+
+    return run

@@ -2,8 +2,6 @@
 
 import ast
 import pathlib
-import subprocess
-import sys
 
 import ortolan
 
@@ -37,22 +35,13 @@ def test_stub_members_match_the_runtime_classes():
     assert classes["Ortolan"] == public_members(ortolan.Ortolan)
 
 
-def run_mypy_tool(*args, cwd):
-    result = subprocess.run(
-        [sys.executable, "-m", *args], cwd=cwd, capture_output=True, text=True, check=False
-    )
-    return result.returncode, result.stdout + result.stderr
-
-
-def test_stubtest_finds_the_installed_stub_consistent_with_the_module(tmp_path):
+def test_stubtest_finds_the_installed_stub_consistent_with_the_module(run_mypy, tmp_path):
     allowlist = pathlib.Path(__file__).with_name("stubtest_allowlist.txt")
-    code, output = run_mypy_tool(
-        "mypy.stubtest", "ortolan", "--allowlist", str(allowlist), cwd=tmp_path
-    )
+    code, output = run_mypy("mypy.stubtest", "ortolan", "--allowlist", str(allowlist), cwd=tmp_path)
     assert code == 0, output
 
 
-def test_mypy_uses_the_stub_for_a_user_program(tmp_path):
+def test_mypy_uses_the_stub_for_a_user_program(run_mypy, tmp_path):
     program = tmp_path / "trainer.py"
     program.write_text(
         "import ortolan\n"
@@ -62,17 +51,17 @@ def test_mypy_uses_the_stub_for_a_user_program(tmp_path):
         "state: ortolan.State = env.save_state()\n"
         "env.step('e2e4')\n"
     )
-    code, output = run_mypy_tool("mypy", "--no-incremental", str(program), cwd=tmp_path)
+    code, output = run_mypy("mypy", str(program), cwd=tmp_path)
     assert code == 1, output
     assert 'Revealed type is "list[list[int]]"' in output
     assert 'trainer.py:6: error: Argument 1 to "step" of "Ortolan" has incompatible type' in output
     assert "import-not-found" not in output
 
 
-def test_examples_type_check_strictly_against_the_stub():
+def test_examples_type_check_strictly_against_the_stub(run_mypy):
     examples = pathlib.Path(__file__).resolve().parents[2] / "examples"
     files = [str(examples / name) for name in ("mcts.py", "demo.py")]
-    code, output = run_mypy_tool("mypy", "--no-incremental", "--strict", *files, cwd=examples)
+    code, output = run_mypy("mypy", "--strict", *files, cwd=examples)
     assert code == 0, output
 
 
@@ -105,12 +94,12 @@ def adapter_move() -> int:
 """
 
 
-def test_a_user_program_of_all_three_modules_type_checks_strictly(tmp_path):
+def test_a_user_program_of_all_three_modules_type_checks_strictly(run_mypy, tmp_path):
     # One deliberate misuse on the last line shows the packages are typed, not silently Any;
     # it must be the only error.
     program = tmp_path / "trainer.py"
     program.write_text(STRICT_PROGRAM + 'notation.to_fen("e2e4")\n')
-    code, output = run_mypy_tool("mypy", "--no-incremental", "--strict", str(program), cwd=tmp_path)
+    code, output = run_mypy("mypy", "--strict", str(program), cwd=tmp_path)
     assert code == 1, output
     errors = [line for line in output.splitlines() if ": error: " in line]
     assert len(errors) == 1, output
