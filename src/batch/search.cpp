@@ -1,0 +1,163 @@
+#include "batch/search.h"
+
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+#include "batch/search_board.h"
+
+namespace ortolan {
+
+namespace {
+
+void check_settings(const SearchSettings& s) {
+    auto refuse = [](const char* what) { throw std::invalid_argument(what); };
+    if (s.simulations < 1) refuse("simulations must be at least 1");
+    if (!(std::isfinite(s.c_puct) && s.c_puct >= 0.0f)) refuse("c_puct must be finite and >= 0");
+    if (!(std::isfinite(s.dirichlet_alpha) && s.dirichlet_alpha > 0.0f))
+        refuse("dirichlet_alpha must be finite and > 0");
+    if (!(s.dirichlet_fraction >= 0.0f && s.dirichlet_fraction <= 1.0f))
+        refuse("dirichlet_fraction must be in [0, 1]");
+    if (s.leaves_per_batch < 1) refuse("leaves_per_batch must be at least 1");
+}
+
+// The engine plays only from positions with one king a side and no square taken twice.
+void check_root(const Board& root, int32_t index) {
+    const bool kings =
+        count_bits(root.bitboards[piece::K]) == 1 && count_bits(root.bitboards[piece::k]) == 1;
+    if (!kings || !root.consistent_position())
+        throw std::invalid_argument("root " + std::to_string(index) +
+                                    " is not a position to search: it needs exactly one king "
+                                    "a side and no square holding two pieces");
+}
+
+// Room for the nodes of a run: a few dozen children for each expanded leaf.
+int32_t reserve_for(const SearchSettings& s) {
+    const int64_t nodes = (static_cast<int64_t>(s.simulations) + 1) * 40;
+    return static_cast<int32_t>(nodes < (1 << 22) ? nodes : (1 << 22));
+}
+
+}  // namespace
+
+Search::Search(const SearchSettings& settings, const Board* roots, int32_t count, uint64_t seed)
+    : settings_(settings), seed_(seed) {
+    check_settings(settings);
+    if (count < 1) throw std::invalid_argument("a search needs at least one root");
+    for (int32_t i = 0; i < count; ++i) check_root(roots[i], i);
+    trees_.resize(static_cast<size_t>(count));
+    for (int32_t i = 0; i < count; ++i) reset_root(i, roots[i]);
+    boards_.resize(static_cast<size_t>(count) * static_cast<size_t>(settings.leaves_per_batch));
+    first_rows_.assign(static_cast<size_t>(count), 0);
+    faults_.assign(static_cast<size_t>(count), LeafFault{});
+}
+
+void Search::reset_root(int32_t index, const Board& root) {
+    check_root(root, index);
+    trees_[index].reset(root, TreeRandom(seed_, static_cast<uint64_t>(roots_made_++)),
+                        reserve_for(settings_));
+}
+
+void Search::start_run() {
+    for (SearchTree& tree : trees_) tree.start_run();
+}
+
+bool Search::finished() const {
+    for (const SearchTree& tree : trees_)
+        if (tree.remaining(settings_) > 0) return false;
+    return true;
+}
+
+void Search::select(int32_t begin, int32_t end) {
+    const size_t per_tree = static_cast<size_t>(settings_.leaves_per_batch);
+    for (int32_t t = begin; t < end; ++t) trees_[t].select(settings_, &boards_[t * per_tree]);
+}
+
+int32_t Search::number_leaves() {
+    int32_t rows = 0;
+    for (size_t t = 0; t < trees_.size(); ++t) {
+        first_rows_[t] = rows;
+        for (const PendingVisit& visit : trees_[t].pending()) rows += visit.slot >= 0;
+    }
+    return rows;
+}
+
+void Search::write_leaves(int32_t begin, int32_t end, void* observations, int32_t type,
+                          bool* masks) {
+    search_board::ObservationScratch scratch;
+    constexpr size_t planes = observation_planes * 64;
+    const size_t per_tree = static_cast<size_t>(settings_.leaves_per_batch);
+    for (int32_t t = begin; t < end; ++t) {
+        const SearchTree& tree = trees_[t];
+        size_t row = static_cast<size_t>(first_rows_[t]);
+        for (const PendingVisit& visit : tree.pending()) {
+            if (visit.slot < 0) continue;
+            const Board& board = boards_[t * per_tree + static_cast<size_t>(visit.slot)];
+            if (type == observation_uint8)
+                search_board::write_observation(board, scratch,
+                                                static_cast<uint8_t*>(observations) + row * planes);
+            else if (type == observation_float32)
+                search_board::write_observation(board, scratch,
+                                                static_cast<float*>(observations) + row * planes);
+            else
+                search_board::write_observation(board, scratch,
+                                                static_cast<int32_t*>(observations) + row * planes);
+            bool* mask = masks + row * action_count;
+            std::memset(mask, 0, action_count);
+            const SearchNode& leaf = tree.node(visit.leaf);
+            for (int32_t i = 0; i < leaf.child_count; ++i)
+                mask[tree.node(leaf.first_child + i).action] = true;
+            ++row;
+        }
+    }
+}
+
+void Search::check(int32_t begin, int32_t end, const float* priors, const float* values) {
+    for (int32_t t = begin; t < end; ++t)
+        faults_[t] = trees_[t].check(priors, values, first_rows_[t]);
+}
+
+LeafFault Search::first_fault() const {
+    for (const LeafFault& fault : faults_)
+        if (fault.row >= 0) return fault;
+    return {};
+}
+
+void Search::apply(int32_t begin, int32_t end, const float* priors, const float* values) {
+    for (int32_t t = begin; t < end; ++t) trees_[t].apply(priors, values, first_rows_[t]);
+}
+
+void Search::cancel(int32_t begin, int32_t end) {
+    for (int32_t t = begin; t < end; ++t) trees_[t].cancel();
+}
+
+void Search::run_rollouts(int32_t begin, int32_t end) {
+    const size_t per_tree = static_cast<size_t>(settings_.leaves_per_batch);
+    for (int32_t t = begin; t < end; ++t) trees_[t].run_rollouts(settings_, boards_[t * per_tree]);
+}
+
+void Search::results(int32_t* visit_counts, float* root_values) const {
+    for (size_t t = 0; t < trees_.size(); ++t) {
+        trees_[t].visit_counts(visit_counts + t * action_count);
+        root_values[t] = trees_[t].root_value();
+    }
+}
+
+void Search::advance(const int32_t* actions) {
+    std::vector<Move> moves(trees_.size(), 0);
+    std::string refused;
+    for (size_t t = 0; t < trees_.size(); ++t) {
+        const bool over = trees_[t].game_over();
+        const bool ok = over ? actions[t] == -1 : trees_[t].root_move(actions[t], moves[t]);
+        if (ok) continue;
+        refused += refused.empty() ? "" : ", ";
+        refused += "root " + std::to_string(t) + " action " + std::to_string(actions[t]);
+        if (over) refused += " (its game has ended: -1 expected)";
+    }
+    if (!refused.empty())
+        throw std::invalid_argument("actions not legal at their roots: " + refused);
+    for (size_t t = 0; t < trees_.size(); ++t)
+        if (actions[t] != -1) trees_[t].advance(actions[t], moves[t]);
+}
+
+}  // namespace ortolan

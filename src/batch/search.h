@@ -1,0 +1,72 @@
+// A batch of independent search trees, one per root game, whose leaves are evaluated together.
+//
+// A run with an evaluator goes round these steps until finished():
+//   select      each tree picks its leaves (in parallel over trees);
+//   number      the leaves get rows of the batch, tree after tree;
+//   write       each leaf's observation and legal-action mask go to its row;
+//   (the evaluator answers with priors and values for every row)
+//   check       the answer is tested before anything changes;
+//   apply       the leaves are expanded and their values backed up, or cancel takes the batch
+//               back when the answer was refused.
+// A run valued by random playouts is one parallel pass over the trees. Each tree is touched by
+// one thread at a time and draws from its own random stream, so the results do not depend on
+// how the trees are split among threads.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "batch/search_tree.h"
+#include "engine/board.h"
+
+namespace ortolan {
+
+// Element types of the observations the evaluator receives.
+enum : int32_t { observation_uint8 = 0, observation_float32 = 1, observation_int32 = 2 };
+
+class Search {
+public:
+    // Copies the roots. Throws std::invalid_argument for settings out of range or a root that is
+    // not a position to play from (exactly one king a side, no square taken twice).
+    Search(const SearchSettings& settings, const Board* roots, int32_t count, uint64_t seed);
+
+    int32_t size() const { return static_cast<int32_t>(trees_.size()); }
+    const SearchSettings& settings() const { return settings_; }
+    const SearchTree& tree(int32_t index) const { return trees_[index]; }
+
+    void start_run();
+    bool finished() const;
+
+    // The steps of a batch; the ones taking a range of trees may run on disjoint ranges at once.
+    void select(int32_t begin, int32_t end);
+    int32_t number_leaves();
+    void write_leaves(int32_t begin, int32_t end, void* observations, int32_t type, bool* masks);
+    void check(int32_t begin, int32_t end, const float* priors, const float* values);
+    // The fault of the lowest row after check, if any.
+    LeafFault first_fault() const;
+    void apply(int32_t begin, int32_t end, const float* priors, const float* values);
+    void cancel(int32_t begin, int32_t end);
+
+    void run_rollouts(int32_t begin, int32_t end);
+
+    // visit_counts: size() rows of action_count; root_values: size() values.
+    void results(int32_t* visit_counts, float* root_values) const;
+
+    // Moves every root on by its action (the chosen child's subtree is kept). A root whose game
+    // has ended takes -1 and stays as it is. Throws std::invalid_argument naming every tree
+    // whose action is not legal, with nothing changed.
+    void advance(const int32_t* actions);
+    // Starts tree `index` over from a new root game.
+    void reset_root(int32_t index, const Board& root);
+
+private:
+    SearchSettings settings_;
+    uint64_t seed_;
+    std::vector<SearchTree> trees_;
+    std::vector<Board> boards_;  // leaves_per_batch scratch Boards a tree
+    std::vector<int32_t> first_rows_;
+    std::vector<LeafFault> faults_;
+    int32_t roots_made_ = 0;  // each root gets its own random stream
+};
+
+}  // namespace ortolan
