@@ -49,3 +49,17 @@ def test_adapter_and_stub_package_are_installed_beside_the_module():
     stub = platlib / "ortolan-stubs" / "__init__.pyi"
     assert stub.read_text() == (platlib / "ortolan.pyi").read_text()
     assert "class Ortolan:" in stub.read_text()
+
+
+def test_vector_package_holds_its_compiled_core_and_type_information():
+    import ortolan_vector
+    import ortolan_vector._core
+
+    package = Path(ortolan_vector.__file__).resolve().parent
+    platlib = Path(sysconfig.get_paths()["platlib"]).resolve()
+    assert package == platlib / "ortolan_vector"
+    core = Path(ortolan_vector._core.__file__)
+    assert core.parent.resolve() == package
+    assert core.name == "_core" + sysconfig.get_config_var("EXT_SUFFIX")
+    assert (package / "py.typed").is_file()
+    assert (package / "_core.pyi").is_file()
