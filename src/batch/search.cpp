@@ -40,8 +40,9 @@ int32_t reserve_for(const SearchSettings& s) {
 
 }  // namespace
 
-Search::Search(const SearchSettings& settings, const Board* roots, int32_t count, uint64_t seed)
-    : settings_(settings), seed_(seed) {
+Search::Search(const SearchSettings& settings, const Board* roots, int32_t count, uint64_t seed,
+               int32_t threads)
+    : settings_(settings), seed_(seed), pool_(threads) {
     check_settings(settings);
     if (count < 1) throw std::invalid_argument("a search needs at least one root");
     for (int32_t i = 0; i < count; ++i) check_root(roots[i], i);
@@ -68,12 +69,18 @@ bool Search::finished() const {
     return true;
 }
 
-void Search::select(int32_t begin, int32_t end) {
-    const size_t per_tree = static_cast<size_t>(settings_.leaves_per_batch);
-    for (int32_t t = begin; t < end; ++t) trees_[t].select(settings_, &boards_[t * per_tree]);
+// Calls step(t) for every tree, the trees split among the pool's threads.
+template <class Step>
+void Search::each_tree(Step&& step) {
+    pool_.for_chunks(size(), [&](int64_t begin, int64_t end, int32_t) {
+        for (int64_t t = begin; t < end; ++t) step(static_cast<size_t>(t));
+    });
 }
 
-int32_t Search::number_leaves() {
+int32_t Search::select() {
+    const size_t per_tree = static_cast<size_t>(settings_.leaves_per_batch);
+    each_tree([&](size_t t) { trees_[t].select(settings_, &boards_[t * per_tree]); });
+    // Rows go to the leaves tree after tree.
     int32_t rows = 0;
     for (size_t t = 0; t < trees_.size(); ++t) {
         first_rows_[t] = rows;
@@ -82,12 +89,11 @@ int32_t Search::number_leaves() {
     return rows;
 }
 
-void Search::write_leaves(int32_t begin, int32_t end, void* observations, int32_t type,
-                          bool* masks) {
-    search_board::ObservationScratch scratch;
+void Search::write_leaves(void* observations, int32_t type, bool* masks) {
     constexpr size_t planes = observation_planes * 64;
     const size_t per_tree = static_cast<size_t>(settings_.leaves_per_batch);
-    for (int32_t t = begin; t < end; ++t) {
+    each_tree([&](size_t t) {
+        search_board::ObservationScratch scratch;
         const SearchTree& tree = trees_[t];
         size_t row = static_cast<size_t>(first_rows_[t]);
         for (const PendingVisit& visit : tree.pending()) {
@@ -109,31 +115,27 @@ void Search::write_leaves(int32_t begin, int32_t end, void* observations, int32_
                 mask[tree.node(leaf.first_child + i).action] = true;
             ++row;
         }
-    }
+    });
 }
 
-void Search::check(int32_t begin, int32_t end, const float* priors, const float* values) {
-    for (int32_t t = begin; t < end; ++t)
-        faults_[t] = trees_[t].check(priors, values, first_rows_[t]);
-}
-
-LeafFault Search::first_fault() const {
+LeafFault Search::check(const float* priors, const float* values) {
+    each_tree([&](size_t t) { faults_[t] = trees_[t].check(priors, values, first_rows_[t]); });
     for (const LeafFault& fault : faults_)
         if (fault.row >= 0) return fault;
     return {};
 }
 
-void Search::apply(int32_t begin, int32_t end, const float* priors, const float* values) {
-    for (int32_t t = begin; t < end; ++t) trees_[t].apply(priors, values, first_rows_[t]);
+void Search::apply(const float* priors, const float* values) {
+    each_tree([&](size_t t) { trees_[t].apply(priors, values, first_rows_[t]); });
 }
 
-void Search::cancel(int32_t begin, int32_t end) {
-    for (int32_t t = begin; t < end; ++t) trees_[t].cancel();
+void Search::cancel() {
+    each_tree([&](size_t t) { trees_[t].cancel(); });
 }
 
-void Search::run_rollouts(int32_t begin, int32_t end) {
+void Search::run_rollouts() {
     const size_t per_tree = static_cast<size_t>(settings_.leaves_per_batch);
-    for (int32_t t = begin; t < end; ++t) trees_[t].run_rollouts(settings_, boards_[t * per_tree]);
+    each_tree([&](size_t t) { trees_[t].run_rollouts(settings_, boards_[t * per_tree]); });
 }
 
 void Search::results(int32_t* visit_counts, float* root_values) const {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "batch/search_tree.h"
+#include "batch/thread_pool.h"
 #include "engine/board.h"
 
 namespace ortolan {
@@ -27,8 +28,10 @@ enum : int32_t { observation_uint8 = 0, observation_float32 = 1, observation_int
 class Search {
 public:
     // Copies the roots. Throws std::invalid_argument for settings out of range or a root that is
-    // not a position to play from (exactly one king a side, no square taken twice).
-    Search(const SearchSettings& settings, const Board* roots, int32_t count, uint64_t seed);
+    // not a position to play from (exactly one king a side, no square taken twice). The trees
+    // are split among `threads` threads (the calling one included).
+    Search(const SearchSettings& settings, const Board* roots, int32_t count, uint64_t seed,
+           int32_t threads);
 
     int32_t size() const { return static_cast<int32_t>(trees_.size()); }
     const SearchSettings& settings() const { return settings_; }
@@ -37,17 +40,15 @@ public:
     void start_run();
     bool finished() const;
 
-    // The steps of a batch; the ones taking a range of trees may run on disjoint ranges at once.
-    void select(int32_t begin, int32_t end);
-    int32_t number_leaves();
-    void write_leaves(int32_t begin, int32_t end, void* observations, int32_t type, bool* masks);
-    void check(int32_t begin, int32_t end, const float* priors, const float* values);
-    // The fault of the lowest row after check, if any.
-    LeafFault first_fault() const;
-    void apply(int32_t begin, int32_t end, const float* priors, const float* values);
-    void cancel(int32_t begin, int32_t end);
+    // The steps of a batch. select returns the number of leaves to evaluate (the rows of the
+    // batch); check returns the fault of the lowest row, if any.
+    int32_t select();
+    void write_leaves(void* observations, int32_t type, bool* masks);
+    LeafFault check(const float* priors, const float* values);
+    void apply(const float* priors, const float* values);
+    void cancel();
 
-    void run_rollouts(int32_t begin, int32_t end);
+    void run_rollouts();
 
     // visit_counts: size() rows of action_count; root_values: size() values.
     void results(int32_t* visit_counts, float* root_values) const;
@@ -60,6 +61,9 @@ public:
     void reset_root(int32_t index, const Board& root);
 
 private:
+    template <class Step>
+    void each_tree(Step&& step);
+
     SearchSettings settings_;
     uint64_t seed_;
     std::vector<SearchTree> trees_;
@@ -67,6 +71,7 @@ private:
     std::vector<int32_t> first_rows_;
     std::vector<LeafFault> faults_;
     int32_t roots_made_ = 0;  // each root gets its own random stream
+    ThreadPool pool_;
 };
 
 }  // namespace ortolan

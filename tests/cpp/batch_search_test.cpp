@@ -51,10 +51,10 @@ TEST(SearchMates, FindsTheMateInOneOfEveryPosition) {
     // meanwhile, so they need more simulations to reach every move.
     for (const bool rollouts : {false, true}) {
         Search search(settings_with(rollouts ? 1000 : 300), games.data(),
-                      static_cast<int32_t>(games.size()), 1);
+                      static_cast<int32_t>(games.size()), 1, 2);
         search.start_run();
         if (rollouts)
-            search.run_rollouts(0, search.size());
+            search.run_rollouts();
         else
             run(search, uniform);
         for (int32_t t = 0; t < search.size(); ++t)
@@ -65,7 +65,7 @@ TEST(SearchMates, FindsTheMateInOneOfEveryPosition) {
 
 TEST(SearchMates, AvoidsEveryMoveThatAllowsAMateInOne) {
     const std::vector<Board> games = games_from(read_fens("tests/data/mate_threats.txt"));
-    Search search(settings_with(800, 4), games.data(), static_cast<int32_t>(games.size()), 2);
+    Search search(settings_with(800, 4), games.data(), static_cast<int32_t>(games.size()), 2, 2);
     run(search, uniform);
     for (int32_t t = 0; t < search.size(); ++t) {
         Board after = games[t];
@@ -87,7 +87,7 @@ TEST(SearchRepetition, AForcedThirdOccurrenceIsADrawWhateverTheEvaluatorSays) {
         ASSERT_FALSE(game.step(action_of(game, move)).done) << move;
     Board fresh = game_from_fen("2k2r2/8/8/p7/6p1/6Pp/7P/7K w - - 0 1");
     const Board roots[2] = {game, fresh};
-    Search search(settings_with(50), roots, 2, 3);
+    Search search(settings_with(50), roots, 2, 3, 2);
     run(search, white_is_winning);
     const std::vector<int32_t> counts = visit_counts(search);
     const int32_t only_move = action_of(game, "h1g1");
@@ -106,7 +106,7 @@ TEST(SearchVisits, AddUpToTheSimulationsAndEndedGamesGetNone) {
     });
     for (const int32_t simulations : {1, 7, 60}) {
         for (const int32_t leaves : {1, 3, 16}) {
-            Search search(settings_with(simulations, leaves), games.data(), 4, 4);
+            Search search(settings_with(simulations, leaves), games.data(), 4, 4, 2);
             run(search, uniform);
             const std::vector<int32_t> counts = visit_counts(search);
             for (int32_t t = 0; t < 4; ++t) {
@@ -151,15 +151,15 @@ TEST(SearchLeaves, TheEvaluatorSeesTheGameSteppedAlongThePath) {
     Board just_reset;
     just_reset.reset();
     const Board roots[3] = {just_reset, random_game(5, 41), random_game(6, 120)};
-    Search search(settings_with(40, 8), roots, 3, 5);
+    Search search(settings_with(40, 8), roots, 3, 5, 2);
     search.start_run();
     Batch batch;
     std::vector<int32_t> exact;
     int32_t checked = 0;
     while (!search.finished()) {
-        const int32_t rows = next_batch(search, batch, 1);
+        const int32_t rows = next_batch(search, batch);
         exact.assign(static_cast<size_t>(rows) * 119 * 64, 0);
-        search.write_leaves(0, 3, exact.data(), observation_int32, batch.masks.get());
+        search.write_leaves(exact.data(), observation_int32, batch.masks.get());
         for (int32_t t = 0, row = 0; t < 3; ++t) {
             const SearchTree& tree = search.tree(t);
             for (const PendingVisit& visit : tree.pending()) {
@@ -186,7 +186,7 @@ TEST(SearchLeaves, TheEvaluatorSeesTheGameSteppedAlongThePath) {
         }
         hashed(rows, batch.observations.data(), batch.masks.get(), batch.priors.data(),
                batch.values.data());
-        search.apply(0, 3, batch.priors.data(), batch.values.data());
+        search.apply(batch.priors.data(), batch.values.data());
     }
     EXPECT_GT(checked, 100);
 }
@@ -196,33 +196,33 @@ struct Outcome {
     std::vector<float> values;
 };
 
-Outcome search_in_parts(const std::vector<Board>& games, bool rollouts, int32_t parts) {
+Outcome search_on_threads(const std::vector<Board>& games, bool rollouts, int32_t threads) {
     Search search(settings_with(rollouts ? 30 : 120, 4), games.data(),
-                  static_cast<int32_t>(games.size()), 6);
+                  static_cast<int32_t>(games.size()), 6, threads);
     search.start_run();
     if (rollouts)
-        in_parts(search, parts, [&](int32_t b, int32_t e) { search.run_rollouts(b, e); });
+        search.run_rollouts();
     else
-        run(search, hashed, parts);
+        run(search, hashed);
     return {visit_counts(search), root_values(search)};
 }
 
-TEST(SearchThreads, ResultsDoNotDependOnHowTheTreesAreSplit) {
+TEST(SearchThreads, ResultsAreTheSameForEveryThreadCount) {
     std::vector<Board> games;
     for (uint32_t seed = 0; seed < 7; ++seed) games.push_back(random_game(seed, 10 + 9 * seed));
     for (const bool rollouts : {false, true}) {
-        const Outcome whole = search_in_parts(games, rollouts, 1);
-        for (const int32_t parts : {2, 3, 7}) {
-            const Outcome split = search_in_parts(games, rollouts, parts);
-            EXPECT_EQ(split.counts, whole.counts) << parts << " parts, rollouts " << rollouts;
-            EXPECT_EQ(split.values, whole.values) << parts << " parts, rollouts " << rollouts;
+        const Outcome one = search_on_threads(games, rollouts, 1);
+        for (const int32_t threads : {2, 3, 7}) {
+            const Outcome many = search_on_threads(games, rollouts, threads);
+            EXPECT_EQ(many.counts, one.counts) << threads << " threads, rollouts " << rollouts;
+            EXPECT_EQ(many.values, one.values) << threads << " threads, rollouts " << rollouts;
         }
     }
 }
 
 TEST(SearchAdvance, TheChosenChildBecomesTheRootWithItsSubtree) {
     const Board roots[2] = {random_game(7, 12), random_game(8, 33)};
-    Search search(settings_with(150, 4), roots, 2, 7);
+    Search search(settings_with(150, 4), roots, 2, 7, 2);
     run(search, hashed);
     int32_t actions[2];
     std::vector<int32_t> kept_visits(2), kept_counts(2 * action_count, 0);
@@ -261,7 +261,7 @@ TEST(SearchAdvance, TheChosenChildBecomesTheRootWithItsSubtree) {
 TEST(SearchAdvance, RefusesActionsThatAreNotLegalAndChangesNothing) {
     const Board roots[3] = {random_game(9, 20), game_from_fen("k7/1Q6/1K6/8/8/8/8/8 b - - 0 1"),
                             random_game(10, 21)};
-    Search search(settings_with(30), roots, 3, 8);
+    Search search(settings_with(30), roots, 3, 8, 2);
     run(search, uniform);
     const std::vector<int32_t> before = visit_counts(search);
     const int32_t legal = most_visited(search, 0);
@@ -284,12 +284,12 @@ TEST(SearchAdvance, RefusesActionsThatAreNotLegalAndChangesNothing) {
 
 TEST(SearchFaults, ARefusedAnswerLeavesTheTreesAsTheyWere) {
     const Board roots[2] = {random_game(11, 8), random_game(12, 9)};
-    Search search(settings_with(60, 5), roots, 2, 9);
+    Search search(settings_with(60, 5), roots, 2, 9, 2);
     search.start_run();
     Batch batch;
     for (int32_t round = 0; round < 4; ++round) {
         const std::vector<int32_t> before = visit_counts(search);
-        const int32_t rows = next_batch(search, batch, 1);
+        const int32_t rows = next_batch(search, batch);
         ASSERT_GE(rows, 2);
         uniform(rows, nullptr, nullptr, batch.priors.data(), batch.values.data());
         const float* p = batch.priors.data();
@@ -301,16 +301,15 @@ TEST(SearchFaults, ARefusedAnswerLeavesTheTreesAsTheyWere) {
         if (round == 0) batch.priors[action_count + first_legal] = NAN;
         if (round == 1) batch.priors[action_count + first_legal] = -0.5f;
         if (round == 2) batch.values[1] = 1.5f;
-        search.check(0, 2, p, v);
-        const LeafFault fault = search.first_fault();
+        const LeafFault fault = search.check(p, v);
         if (round == 3) {
             EXPECT_LT(fault.row, 0);
-            search.apply(0, 2, p, v);
+            search.apply(p, v);
             continue;
         }
         EXPECT_EQ(fault.row, 1);
         EXPECT_EQ(fault.action, round < 2 ? first_legal : -1);
-        search.cancel(0, 2);
+        search.cancel();
         EXPECT_EQ(visit_counts(search), before);
         for (int32_t t = 0; t < 2; ++t) EXPECT_EQ(search.tree(t).node(0).pending, 0);
     }

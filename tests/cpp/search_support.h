@@ -1,6 +1,5 @@
 // Helpers for the search tests: a driver that runs a Search through its batch steps with an
-// evaluator written in C++, splitting the trees into a given number of ranges, and small
-// readers of positions and results.
+// evaluator written in C++, and small readers of positions and results.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -27,14 +26,6 @@ inline void uniform(int32_t rows, const uint8_t*, const bool*, float* priors, fl
     std::fill(values, values + rows, 0.0f);
 }
 
-// Calls step(begin, end) on `parts` ranges of trees as equal as possible, the last range
-// first, so that trees are visited in another order than by one call over all of them.
-template <class Step>
-void in_parts(const Search& search, int32_t parts, Step&& step) {
-    const int32_t n = search.size();
-    for (int32_t p = parts; p-- > 0;) step(n * p / parts, n * (p + 1) / parts);
-}
-
 struct Batch {
     std::vector<uint8_t> observations;
     std::unique_ptr<bool[]> masks;
@@ -42,34 +33,28 @@ struct Batch {
 };
 
 // Selects and writes one batch; returns its number of leaves.
-inline int32_t next_batch(Search& search, Batch& batch, int32_t parts) {
-    in_parts(search, parts, [&](int32_t b, int32_t e) { search.select(b, e); });
-    const int32_t rows = search.number_leaves();
+inline int32_t next_batch(Search& search, Batch& batch) {
+    const int32_t rows = search.select();
     batch.observations.assign(static_cast<size_t>(rows) * observation_planes * 64, 0);
     batch.masks.reset(new bool[static_cast<size_t>(rows) * action_count]);
     batch.priors.assign(static_cast<size_t>(rows) * action_count, 0.0f);
     batch.values.assign(static_cast<size_t>(rows), 0.0f);
-    in_parts(search, parts, [&](int32_t b, int32_t e) {
-        search.write_leaves(b, e, batch.observations.data(), observation_uint8, batch.masks.get());
-    });
+    search.write_leaves(batch.observations.data(), observation_uint8, batch.masks.get());
     return rows;
 }
 
 // A whole run; the evaluator's answers must pass the search's checks.
-inline void run(Search& search, const Evaluator& evaluate, int32_t parts = 1) {
+inline void run(Search& search, const Evaluator& evaluate) {
     search.start_run();
     Batch batch;
     while (!search.finished()) {
-        const int32_t rows = next_batch(search, batch, parts);
+        const int32_t rows = next_batch(search, batch);
         if (rows == 0) continue;
         evaluate(rows, batch.observations.data(), batch.masks.get(), batch.priors.data(),
                  batch.values.data());
-        const float* p = batch.priors.data();
-        const float* v = batch.values.data();
-        in_parts(search, parts, [&](int32_t b, int32_t e) { search.check(b, e, p, v); });
-        const LeafFault fault = search.first_fault();
+        const LeafFault fault = search.check(batch.priors.data(), batch.values.data());
         ASSERT_LT(fault.row, 0) << fault.what;
-        in_parts(search, parts, [&](int32_t b, int32_t e) { search.apply(b, e, p, v); });
+        search.apply(batch.priors.data(), batch.values.data());
     }
 }
 
