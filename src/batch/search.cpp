@@ -53,6 +53,16 @@ Search::Search(const SearchSettings& settings, const Board* roots, int32_t count
     faults_.assign(static_cast<size_t>(count), LeafFault{});
 }
 
+void Search::reset_roots(const int32_t* indices, const Board* roots, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) {
+        if (indices[i] < 0 || indices[i] >= size())
+            throw std::invalid_argument("root index " + std::to_string(indices[i]) +
+                                        " is out of range");
+        check_root(roots[i], indices[i]);
+    }
+    for (int32_t i = 0; i < count; ++i) reset_root(indices[i], roots[i]);
+}
+
 void Search::reset_root(int32_t index, const Board& root) {
     check_root(root, index);
     trees_[index].reset(root, TreeRandom(seed_, static_cast<uint64_t>(roots_made_++)),

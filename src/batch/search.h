@@ -57,10 +57,13 @@ public:
     // has ended takes -1 and stays as it is. Throws std::invalid_argument naming every tree
     // whose action is not legal, with nothing changed.
     void advance(const int32_t* actions);
-    // Starts tree `index` over from a new root game.
-    void reset_root(int32_t index, const Board& root);
+    // Starts trees indices[0..count) over from the games roots[0..count). Throws
+    // std::invalid_argument, with nothing changed, for an index out of range or a root as the
+    // constructor refuses it.
+    void reset_roots(const int32_t* indices, const Board* roots, int32_t count);
 
 private:
+    void reset_root(int32_t index, const Board& root);
     template <class Step>
     void each_tree(Step&& step);
 
