@@ -1,4 +1,5 @@
-// Bit helpers shared by the attack tables, move generation and the episode code.
+// Bit helpers shared by the attack tables, move generation and the episode code, and the
+// wrap-around arithmetic of the counters.
 #pragma once
 
 #include <bit>
@@ -26,6 +27,12 @@ inline int32_t pop_lowest(Bitboard& b) {
     const int32_t square = std::countr_zero(b);
     b &= b - 1;
     return square;
+}
+
+// Counters are plain int32 members that a snapshot may set to any value; they wrap instead of
+// overflowing.
+constexpr int32_t wrapping_add(int32_t value, int32_t delta) {
+    return static_cast<int32_t>(static_cast<uint32_t>(value) + static_cast<uint32_t>(delta));
 }
 
 }  // namespace ortolan

@@ -21,6 +21,21 @@ class GlyphSink;
 inline constexpr const char* start_position =
     "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1 ";
 
+// What play changed besides the mover, enough for undo to take the move back.
+struct MoveUndo {
+    Move move;
+    int32_t taken;          // Piece captured (en passant included), -1 for none
+    int32_t rook;           // the castling rook's Piece, -1 for none
+    Bitboard rook_squares;  // the squares the rook's bitboard changed on
+    int32_t castle, enpassant, no_progress_count;  // before the move
+};
+
+// The end-of-game decision: done is 1 when the game is over, reward is from White's side.
+struct Outcome {
+    int32_t done;
+    int32_t reward;
+};
+
 class Board {
 public:
     // Clears the counters and containers, makes sure the attack tables are built and leaves an
@@ -52,22 +67,48 @@ public:
     // The same test with the sliders' blockers taken from the given occupancy.
     int32_t is_attacked_through(int32_t square, int32_t by_side, Bitboard occupancy) const;
     int32_t make_move(Move move);
-    // Plays a legal move of a consistent position as make_move would, without its backup,
-    // its occupancy rebuild and its legality test.
-    void play_legal_move(Move move);
     void parse_fen(const char* text);
+
+    // Legal moves. Positions whose side to move has exactly one king and whose bitboards and
+    // occupancies agree are judged directly, from the checkers and the pins; any other
+    // position by trial: every generated move played with make_move and taken back.
+    bool direct_generation_applies() const;
+    // The legal moves, in no particular order; returns their number.
+    int32_t legal_moves(MoveList& list);
+    // Whether the side to move has a legal move, stopping at the first one found.
+    bool has_legal_move();
+    // The legal moves with their action numbers; returns their number.
+    int32_t legal_actions(ActionMap::Entry* out);
+    // Plays a generated move as a trial and takes it back; true when it is legal.
+    bool try_move(Move move);
+
+    // Playing a legal move of a position that direct generation applies to, and taking it
+    // back. The position key after the move follows from the key before it and the record.
+    void play(Move move, MoveUndo& undo);
+    void undo(const MoveUndo& undo);
+    uint64_t key_after(uint64_t key, const MoveUndo& undo) const;
 
     // Episode.
     ActionMask get_actions();
     std::pair<int32_t, int32_t> move_direction(int32_t source, int32_t target) const;
     void record_position();
-    // The same for a position whose piece planes are packed and whose key is known.
-    void record_position(const PackedSquares& squares, uint64_t key);
+    // The same for a position whose key is known.
+    void record_position(uint64_t key);
     Observation build_observation() const;
     void build_observation(Observation& out) const;
+    // The observation as observation_planes * 64 values, plane by plane; T is int32_t (exact
+    // values), uint8_t (each value clipped to 0..255) or float.
+    template <class T>
+    void write_observation(T* planes) const;
     uint64_t hash_state() const;
     StepResult reset();
     StepResult step(int32_t action);
+    // Everything step does to the game with a legal move but the observation and the end of
+    // the game: the move played, the new position recorded, the step counted.
+    void advance(Move move);
+    // The end of the game, given the number of legal moves of the position: mate or
+    // stalemate, then the third occurrence, then the no-progress counter.
+    Outcome outcome(int32_t legal_count) const;
 
     // Snapshots, playouts and the text board.
     State save_state() const;
@@ -81,23 +122,10 @@ public:
         return lowest_square(bitboards[of_side == white ? piece::K : piece::k]);
     }
     bool in_check() const;
-    // Plays a generated move as a trial and takes it back; true when it is legal.
-    bool try_move(Move move);
-    bool has_legal_move();
-    // Keeps only the legal moves of a generated list, in generation order.
-    void keep_legal_moves(MoveList& list);
-    // The legal moves of the position with their action numbers, in generation order.
-    int32_t legal_actions(ActionMap::Entry* out);
-    // The legal actions of the position as one set of sources per plane, found without trial
-    // moves except for en passant. Needs a consistent position whose side to move has exactly
-    // one king; returns false, having written nothing, when the side to move has none or more.
-    bool legal_planes(LegalPlanes& out);
-    // The Move that legal_planes found for an action of the position.
-    Move action_move(int32_t plane, int32_t source) const;
-    // The same when the moving piece is known.
-    Move action_move(int32_t plane, int32_t source, int32_t mover) const;
     // No square holds two pieces and each occupancy is the union of its piece bitboards.
     bool consistent_position() const;
+    // Sets the occupancies to the unions of the piece bitboards.
+    void rebuild_occupancies();
     // Replaces the ActionMap by the legal moves of the position.
     void rebuild_action_map();
     // Reward of a position whose side to move has no legal move.

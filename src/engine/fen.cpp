@@ -46,14 +46,6 @@ void Board::parse_fen(const char* text) {
         }
     }
 
-    auto rebuild_occupancies = [this] {
-        for (int32_t i = 0; i < 6; ++i) {
-            occupancies[white] |= bitboards[i];
-            occupancies[black] |= bitboards[i + 6];
-        }
-        occupancies[both] = occupancies[white] | occupancies[black];
-    };
-
     // Side to move: the character after the blank that ends the placement.
     if (*cursor == '\0' || cursor[1] == '\0') return rebuild_occupancies();
     side = cursor[1] == 'w' ? white : black;

@@ -1,4 +1,5 @@
-// Playing a move and the legality test that follows it.
+// Playing a move: make_move with its backup and legality test for any position, and play and
+// undo for the legal moves of a consistent one.
 #include "engine/attacks.h"
 #include "engine/board.h"
 
@@ -6,36 +7,28 @@ namespace ortolan {
 
 namespace {
 
-// Counters are plain int32 members that a snapshot may set to any value; they wrap instead of
-// overflowing.
-inline int32_t wrapping_increment(int32_t value) {
-    return static_cast<int32_t>(static_cast<uint32_t>(value) + 1u);
+constexpr int32_t pawn_of(int32_t side) { return side == white ? piece::P : piece::p; }
+
+// The square of the pawn an en passant capture onto target takes.
+constexpr int32_t enpassant_victim_square(int32_t target, int32_t mover_side) {
+    return mover_side == white ? target + 8 : target - 8;
 }
 
-// The rook that castling with the king onto `king_target` moves, from its home square to the
-// square the king crossed; rook is -1 for a target no castling reaches.
-struct CastlingRook {
-    int32_t rook;
-    int32_t from;
-    int32_t to;
-};
-
-constexpr CastlingRook castling_rook(int32_t king_target) {
-    switch (king_target) {
-        case g1:
-            return {piece::R, h1, f1};
-        case c1:
-            return {piece::R, a1, d1};
-        case g8:
-            return {piece::r, h8, f8};
-        case c8:
-            return {piece::r, a8, d8};
-        default:
-            return {-1, 0, 0};
-    }
+// A pawn move, a capture or a promotion resets the counter to 1; anything else adds 1.
+constexpr int32_t counter_after(int32_t count, bool progress) {
+    return progress ? 1 : wrapping_add(count, 1);
 }
 
 }  // namespace
+
+void Board::rebuild_occupancies() {
+    occupancies[white] = occupancies[black] = 0;
+    for (int32_t i = 0; i < 6; ++i) {
+        occupancies[white] |= bitboards[i];
+        occupancies[black] |= bitboards[i + 6];
+    }
+    occupancies[both] = occupancies[white] | occupancies[black];
+}
 
 int32_t Board::make_move(Move move) {
     backup_position();
@@ -47,14 +40,10 @@ int32_t Board::make_move(Move move) {
     const int32_t mover = move_piece(move);
     const int32_t promoted = move_promoted(move);
 
-    if (mover == piece::P || mover == piece::p) no_progress_count = 0;
     clear_bit(bitboards[mover], source);
     set_bit(bitboards[mover], target);
-
     if (move_capture(move)) {
-        no_progress_count = 0;
-        const int32_t first = them == white ? 0 : 6;
-        for (int32_t victim = first; victim < first + 6; ++victim) {
+        for (int32_t victim = them * 6; victim < them * 6 + 6; ++victim) {
             if (get_bit(bitboards[victim], target)) {
                 clear_bit(bitboards[victim], target);
                 break;
@@ -62,42 +51,22 @@ int32_t Board::make_move(Move move) {
         }
     }
     if (promoted) {
-        no_progress_count = 0;
-        clear_bit(bitboards[us == white ? piece::P : piece::p], target);
+        clear_bit(bitboards[pawn_of(us)], target);
         set_bit(bitboards[promoted], target);
     }
-    if (move_enpassant(move)) {
-        no_progress_count = 0;
-        if (us == white)
-            clear_bit(bitboards[piece::p], target + 8);
-        else
-            clear_bit(bitboards[piece::P], target - 8);
-    }
-    enpassant = no_square;
-    if (move_double_push(move)) {
-        no_progress_count = 0;
-        enpassant = us == white ? target + 8 : target - 8;
-    }
-    if (move_castling(move)) {
+    if (move_enpassant(move))
+        clear_bit(bitboards[pawn_of(them)], enpassant_victim_square(target, us));
+    enpassant = move_double_push(move) ? enpassant_victim_square(target, us) : no_square;
+    if (const CastlingRule* rule = move_castling(move) ? castling_rule_to(target) : nullptr) {
         // The rook's destination is set even when its home square is empty.
-        if (const CastlingRook r = castling_rook(target); r.rook >= 0) {
-            clear_bit(bitboards[r.rook], r.from);
-            set_bit(bitboards[r.rook], r.to);
-        }
+        clear_bit(bitboards[rule->rook], rule->rook_from);
+        set_bit(bitboards[rule->rook], rule->passed);
     }
     castle &= castle_keep_mask[source] & castle_keep_mask[target];
-
-    Bitboard white_pieces = 0;
-    Bitboard black_pieces = 0;
-    for (int32_t i = 0; i < 6; ++i) {
-        white_pieces |= bitboards[i];
-        black_pieces |= bitboards[i + 6];
-    }
-    occupancies[white] = white_pieces;
-    occupancies[black] = black_pieces;
-    occupancies[both] = white_pieces | black_pieces;
-
-    no_progress_count = wrapping_increment(no_progress_count);
+    rebuild_occupancies();
+    no_progress_count = counter_after(no_progress_count, mover == piece::P || mover == piece::p ||
+                                                             move_capture(move) || promoted ||
+                                                             move_double_push(move));
     side = them;
 
     // A side without a king cannot leave it in check.
@@ -110,61 +79,81 @@ int32_t Board::make_move(Move move) {
     return 1;
 }
 
-void Board::play_legal_move(Move move) {
+void Board::play(Move move, MoveUndo& undo) {
     const int32_t us = side;
     const int32_t them = us ^ 1;
-    const int32_t source = move_source(move);
     const int32_t target = move_target(move);
     const int32_t mover = move_piece(move);
     const int32_t promoted = move_promoted(move);
-    const Bitboard from = square_bit(source);
-    const Bitboard to = square_bit(target);
-    const int32_t pawn = us == white ? piece::P : piece::p;
+    const Bitboard path = square_bit(move_source(move)) | square_bit(target);
+    undo = {move, -1, -1, 0, castle, enpassant, no_progress_count};
 
-    bool progress = mover == pawn;
-    bitboards[mover] ^= from | to;
-    occupancies[us] ^= from | to;
+    bitboards[mover] ^= path;
+    occupancies[us] ^= path;
     if (move_capture(move)) {
-        progress = true;
-        const int32_t first = them == white ? 0 : 6;
-        for (int32_t victim = first; victim < first + 6; ++victim) {
-            if (bitboards[victim] & to) {
-                bitboards[victim] ^= to;
-                occupancies[them] ^= to;
+        // En passant takes only a pawn, and only when there is one behind the target.
+        const bool enpassant_capture = move_enpassant(move);
+        const int32_t square = enpassant_capture ? enpassant_victim_square(target, us) : target;
+        const int32_t first = enpassant_capture ? pawn_of(them) : them * 6;
+        const int32_t last = enpassant_capture ? first : first + 5;
+        for (int32_t victim = first; victim <= last; ++victim) {
+            if (get_bit(bitboards[victim], square)) {
+                bitboards[victim] ^= square_bit(square);
+                occupancies[them] ^= square_bit(square);
+                undo.taken = victim;
                 break;
             }
         }
     }
     if (promoted) {
-        bitboards[pawn] ^= to;
-        bitboards[promoted] |= to;
+        bitboards[mover] ^= square_bit(target);
+        bitboards[promoted] ^= square_bit(target);
     }
-    if (move_enpassant(move)) {
-        const int32_t victim = us == white ? piece::p : piece::P;
-        const Bitboard taken = square_bit(us == white ? target + 8 : target - 8);
-        if (bitboards[victim] & taken) {
-            bitboards[victim] ^= taken;
-            occupancies[them] ^= taken;
-        }
+    enpassant = move_double_push(move) ? enpassant_victim_square(target, us) : no_square;
+    if (const CastlingRule* rule = move_castling(move) ? castling_rule_to(target) : nullptr) {
+        undo.rook = rule->rook;
+        undo.rook_squares =
+            (bitboards[rule->rook] & square_bit(rule->rook_from)) | square_bit(rule->passed);
+        bitboards[rule->rook] ^= undo.rook_squares;
+        occupancies[us] ^= undo.rook_squares;
     }
-    enpassant = no_square;
-    if (move_double_push(move)) enpassant = us == white ? target + 8 : target - 8;
-    if (move_castling(move)) {
-        // The rook's destination is set even when its home square is empty.
-        if (const CastlingRook r = castling_rook(target); r.rook >= 0) {
-            const Bitboard home = square_bit(r.from);
-            if (bitboards[r.rook] & home) {
-                bitboards[r.rook] ^= home;
-                occupancies[us] ^= home;
-            }
-            bitboards[r.rook] |= square_bit(r.to);
-            occupancies[us] |= square_bit(r.to);
-        }
-    }
-    castle &= castle_keep_mask[source] & castle_keep_mask[target];
+    castle &= castle_keep_mask[move_source(move)] & castle_keep_mask[target];
     occupancies[both] = occupancies[white] | occupancies[black];
-    no_progress_count = progress ? 1 : wrapping_increment(no_progress_count);
+    no_progress_count =
+        counter_after(no_progress_count, mover == pawn_of(us) || move_capture(move));
     side = them;
+}
+
+void Board::undo(const MoveUndo& undo) {
+    const Move move = undo.move;
+    const int32_t them = side;
+    const int32_t us = them ^ 1;
+    const int32_t target = move_target(move);
+    const int32_t mover = move_piece(move);
+    const int32_t promoted = move_promoted(move);
+    const Bitboard path = square_bit(move_source(move)) | square_bit(target);
+
+    bitboards[mover] ^= path;
+    occupancies[us] ^= path;
+    if (promoted) {
+        bitboards[mover] ^= square_bit(target);
+        bitboards[promoted] ^= square_bit(target);
+    }
+    if (undo.taken >= 0) {
+        const Bitboard square =
+            square_bit(move_enpassant(move) ? enpassant_victim_square(target, us) : target);
+        bitboards[undo.taken] ^= square;
+        occupancies[them] ^= square;
+    }
+    if (undo.rook >= 0) {
+        bitboards[undo.rook] ^= undo.rook_squares;
+        occupancies[us] ^= undo.rook_squares;
+    }
+    occupancies[both] = occupancies[white] | occupancies[black];
+    castle = undo.castle;
+    enpassant = undo.enpassant;
+    no_progress_count = undo.no_progress_count;
+    side = us;
 }
 
 bool Board::try_move(Move move) {

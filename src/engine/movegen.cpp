@@ -17,22 +17,6 @@ inline void add_promotions(MoveList& list, int32_t source, int32_t target, int32
         add(list, encode_move(source, target, pawn, kind + pawn, capture, 0, 0, 0));
 }
 
-struct CastlingRule {
-    int32_t right;
-    Bitboard must_be_empty;
-    int32_t must_be_safe[2];
-    Move move;
-};
-
-// clang-format off
-constexpr CastlingRule castling_rules[2][2] = {
-    {{white_kingside,  square_bit(f1) | square_bit(g1),                  {e1, f1}, 0x805fbc},
-     {white_queenside, square_bit(b1) | square_bit(c1) | square_bit(d1), {e1, d1}, 0x805ebc}},
-    {{black_kingside,  square_bit(f8) | square_bit(g8),                  {e8, f8}, 0x80b184},
-     {black_queenside, square_bit(b8) | square_bit(c8) | square_bit(d8), {e8, d8}, 0x80b084}},
-};
-// clang-format on
-
 }  // namespace
 
 void Board::generate_moves(MoveList& list) const {
@@ -111,8 +95,7 @@ void Board::generate_moves(MoveList& list) const {
     if (get_bit(bitboards[king], us == white ? e1 : e8)) {
         for (const CastlingRule& rule : castling_rules[us]) {
             if ((castle & rule.right) && !(all & rule.must_be_empty) &&
-                !is_square_attacked(rule.must_be_safe[0], them) &&
-                !is_square_attacked(rule.must_be_safe[1], them))
+                !is_square_attacked(rule.king_from, them) && !is_square_attacked(rule.passed, them))
                 add(list, rule.move);
         }
     }

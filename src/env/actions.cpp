@@ -1,8 +1,6 @@
 // Numbering legal moves as actions, and the legality mask.
 #include "env/actions.h"
 
-#include <cstring>
-
 #include "engine/board.h"
 
 namespace ortolan {
@@ -54,8 +52,6 @@ constexpr PlaneTables make_plane_tables() {
 
 constexpr PlaneTables plane_tables = make_plane_tables();
 
-void clear_bytes(void* data, size_t count) { std::memset(data, 0, count); }
-
 bool operator==(const ActionMap& a, const ActionMap& b) {
     if (a.size() != b.size()) return false;
     for (const ActionMap::Entry& e : a) {
@@ -86,11 +82,10 @@ std::pair<int32_t, int32_t> Board::move_direction(int32_t source, int32_t target
 
 int32_t Board::legal_actions(ActionMap::Entry* out) {
     MoveList list;
-    generate_moves(list);
-    keep_legal_moves(list);
-    for (int32_t i = 0; i < list.count; ++i)
+    const int32_t count = legal_moves(list);
+    for (int32_t i = 0; i < count; ++i)
         out[i] = {action_number(list.moves[i], side), list.moves[i]};
-    return list.count;
+    return count;
 }
 
 void Board::rebuild_action_map() {

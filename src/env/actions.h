@@ -72,19 +72,6 @@ struct PlaneTables {
 
 extern const PlaneTables plane_tables;
 
-// The legal actions of a position as one set of source squares per plane, with the number of
-// sources in each plane and in all.
-struct LegalPlanes {
-    Bitboard planes[action_planes];
-    uint8_t counts[80];  // by plane; the last seven stay 0
-    int32_t count;
-};
-
-// Sets count bytes to zero through the library's memset. Kept out of line, with the size an
-// argument, so that the compiler does not expand a fixed-size clear into a string instruction,
-// which costs more than the library's vector loop at the size of a LegalPlanes.
-void clear_bytes(void* data, size_t count);
-
 // Plane of a move that is a knight move, a promotion or a straight or diagonal move, for the
 // given side to move.
 int32_t action_plane(Move move, int32_t side);

@@ -1,4 +1,4 @@
-// Starting a game and playing one action.
+// Starting a game, playing one action and deciding the end of the game.
 #include <stdexcept>
 
 #include "engine/board.h"
@@ -21,26 +21,37 @@ StepResult Board::reset() {
     return result;
 }
 
+void Board::advance(Move move) {
+    just_reset = 0;
+    if (direct_generation_applies()) {
+        MoveUndo undo;
+        play(move, undo);
+    } else {
+        make_move(move);
+    }
+    record_position();
+    total_move_count = wrapping_add(total_move_count, 1);
+}
+
+Outcome Board::outcome(int32_t legal_count) const {
+    if (legal_count == 0) return {1, terminal_reward()};
+    if (n_repititions == 2 || no_progress_count >= 50) return {1, 0};
+    return {0, 0};
+}
+
 StepResult Board::step(int32_t action) {
     just_reset = 0;
     rebuild_action_map();
     const Move* found = ActionMap.find(action);
     if (!found) throw std::invalid_argument("Invalid action");
-    make_move(*found);
-    record_position();
-    total_move_count = static_cast<int32_t>(static_cast<uint32_t>(total_move_count) + 1u);
+    advance(*found);
 
     StepResult result;
     build_observation(result.observation);
     result.side = side;
-    result.reward = 0;
-    result.done = 0;
-    if (!has_legal_move()) {
-        result.done = 1;
-        result.reward = terminal_reward();
-    } else if (n_repititions == 2 || no_progress_count >= 50) {
-        result.done = 1;
-    }
+    const Outcome end = outcome(has_legal_move() ? 1 : 0);
+    result.reward = end.reward;
+    result.done = end.done;
     return result;
 }
 

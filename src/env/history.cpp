@@ -10,10 +10,9 @@ namespace {
 
 constexpr size_t record_values = record_planes * 64;
 
-// A record in compact form when its planes allow it: piece planes of 0 and 1 only, no square
-// set in two of them, and uniform repetition planes.
+// A record in compact form when its planes allow it: piece planes of 0 and 1 only and uniform
+// repetition planes.
 bool compact(const std::vector<std::vector<int32_t>>& planes, HistoryRecord& out) {
-    Bitboard seen = 0;
     for (int32_t p = 0; p < 12; ++p) {
         Bitboard b = 0;
         for (int32_t s = 0; s < 64; ++s) {
@@ -21,8 +20,6 @@ bool compact(const std::vector<std::vector<int32_t>>& planes, HistoryRecord& out
             if (v != 0 && v != 1) return false;
             if (v) set_bit(b, s);
         }
-        if (b & seen) return false;
-        seen |= b;
         out.pieces[p] = b;
     }
     for (int32_t p = 12; p < 14; ++p) {
@@ -44,21 +41,6 @@ bool regular_shape(const NestedHistory& nested) {
 }
 
 }  // namespace
-
-PackedSquares pack_squares(const Bitboard (&pieces)[12]) {
-    PackedSquares packed{};
-    for (int32_t p = 0; p < 12; ++p) {
-        for (Bitboard b = pieces[p]; b;) {
-            const int32_t s = pop_lowest(b);
-            packed.codes[s >> 1] |= static_cast<uint8_t>((p + 1) << ((s & 1) * 4));
-        }
-    }
-    return packed;
-}
-
-History::PackedRecord History::pack(const HistoryRecord& record) {
-    return {pack_squares(record.pieces), {record.repetitions[0], record.repetitions[1]}};
-}
 
 History::History(const History& other)
     : count_(other.count_),
@@ -99,38 +81,39 @@ void History::clear() {
     extra_.reset();
 }
 
-void History::append(const PackedSquares& squares, int32_t repetition_white,
-                     int32_t repetition_black) {
-    records_[count_] = {squares, {repetition_white, repetition_black}};
-    raw_mask_ &= static_cast<uint8_t>(~(1u << count_));
-    ++count_;
-}
-
-void History::write_planes(int32_t index, bool swap_sides, int32_t (*out)[64]) const {
+template <class T>
+void History::write_planes(int32_t index, bool swap_sides, int32_t turn, T* out) const {
     const int32_t colour_offset = swap_sides ? 6 : 0;
     if (raw_mask_ & (1u << index)) {
         const int32_t* raw = extra_->raw.data() + index * record_values;
-        for (int32_t p = 0; p < 12; ++p)
-            std::memcpy(out[p], raw + ((p + colour_offset) % 12) * 64, 64 * sizeof(int32_t));
-        std::memcpy(out[12], raw + 12 * 64, 2 * 64 * sizeof(int32_t));
+        for (int32_t p = 0; p < record_planes; ++p) {
+            const int32_t* plane = raw + (p < 12 ? (p + colour_offset) % 12 : p) * 64;
+            for (int32_t s = 0; s < 64; ++s)
+                out[p * 64 + (s ^ turn)] = observation_value<T>(plane[s]);
+        }
         return;
     }
-    const PackedRecord& record = records_[index];
-    std::memset(out, 0, 12 * sizeof out[0]);
-    for (int32_t s = 0; s < 64; ++s) {
-        const int32_t code = (record.squares.codes[s >> 1] >> ((s & 1) * 4)) & 15;
-        if (code) out[(code - 1 + 12 - colour_offset) % 12][s] = 1;
+    const HistoryRecord& record = records_[index];
+    for (int32_t p = 0; p < 12; ++p)
+        for (Bitboard b = record.pieces[(p + colour_offset) % 12]; b;)
+            out[p * 64 + (pop_lowest(b) ^ turn)] = T{1};
+    for (int32_t p = 12; p < record_planes; ++p) {
+        const T value = observation_value<T>(record.repetitions[p - 12]);
+        for (int32_t s = 0; s < 64; ++s) out[p * 64 + s] = value;
     }
-    for (int32_t p = 12; p < 14; ++p)
-        for (int32_t s = 0; s < 64; ++s) out[p][s] = record.repetitions[p - 12];
 }
+
+template void History::write_planes(int32_t, bool, int32_t, int32_t*) const;
+template void History::write_planes(int32_t, bool, int32_t, uint8_t*) const;
+template void History::write_planes(int32_t, bool, int32_t, float*) const;
 
 NestedHistory History::to_nested() const {
     if (!regular()) return extra_->nested;
     NestedHistory nested(count_, std::vector<std::vector<int32_t>>(record_planes));
     int32_t planes[record_planes][64];
     for (int32_t i = 0; i < count_; ++i) {
-        write_planes(i, false, planes);
+        std::memset(planes, 0, sizeof planes);
+        write_planes(i, false, 0, &planes[0][0]);
         for (int32_t p = 0; p < record_planes; ++p) nested[i][p].assign(planes[p], planes[p] + 64);
     }
     return nested;
@@ -150,7 +133,7 @@ void History::assign(const NestedHistory& nested) {
         const int32_t index = result.count_++;
         HistoryRecord record;
         if (compact(planes, record)) {
-            result.records_[index] = pack(record);
+            result.records_[index] = record;
             continue;
         }
         if (!result.extra_) {

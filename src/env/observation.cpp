@@ -1,63 +1,41 @@
-// Recording positions into the history ring and drawing the observation from it.
-#include <algorithm>
+// Drawing the observation from the history ring, seen from the side to move.
 #include <cstring>
 
 #include "engine/board.h"
 
 namespace ortolan {
 
-namespace {
-
-inline int32_t wrapping_add(int32_t value, int32_t delta) {
-    return static_cast<int32_t>(static_cast<uint32_t>(value) + static_cast<uint32_t>(delta));
-}
-
-void fill(int32_t* plane, int32_t value) { std::fill(plane, plane + 64, value); }
-
-}  // namespace
-
-void Board::record_position() { record_position(pack_squares(bitboards), hash_state()); }
-
-void Board::record_position(const PackedSquares& squares, uint64_t key) {
-    int32_t& count = repetition_count[key];
-    count = wrapping_add(count, 1);
-
-    const int32_t n = wrapping_add(count, -1);
-    n_repititions = n;
-    const int32_t repetition_white = side == white ? n : prev_n_repititions;
-    const int32_t repetition_black = side == black ? n : prev_n_repititions;
-
-    state_pos = (state_pos + 1) % history_capacity;
-    if (state_history.size() < history_capacity)
-        state_history.append(squares, repetition_white, repetition_black);
-    else
-        state_history.replace((state_pos + history_capacity - 1) % history_capacity, squares,
-                              repetition_white, repetition_black);
-    prev_n_repititions = n;
-}
-
-void Board::build_observation(Observation& out) const {
-    // A slot with a record has all its planes written; only the empty ones are cleared.
+// Everything is cleared once; each record then writes only its pieces' squares and its two
+// repetition planes. Black sees the board turned half round, except on the position a reset
+// has just set up, so each square is written at its turned place directly.
+template <class T>
+void Board::write_observation(T* planes) const {
+    std::memset(planes, 0, sizeof(T) * observation_planes * 64);
+    const bool swap_sides = side != white;
+    const int32_t turn = side == black && just_reset == 0 ? 63 : 0;
     for (int32_t e = 0; e < history_capacity; ++e) {
         const int32_t index = (state_pos + history_capacity - 1 - e) % history_capacity;
-        int32_t(*slot)[64] = &out.planes[record_planes * e];
         if (index < state_history.size())
-            state_history.write_planes(index, side != white, slot);
-        else
-            std::memset(slot, 0, record_planes * sizeof slot[0]);
+            state_history.write_planes(index, swap_sides, turn, planes + record_planes * e * 64);
     }
-    fill(out.planes[112], side != white ? 1 : 0);
-    fill(out.planes[113], total_move_count);
-    fill(out.planes[114], (castle & white_kingside) ? 1 : 0);
-    fill(out.planes[115], (castle & white_queenside) ? 1 : 0);
-    fill(out.planes[116], (castle & black_kingside) ? 1 : 0);
-    fill(out.planes[117], (castle & black_queenside) ? 1 : 0);
-    fill(out.planes[118], no_progress_count);
-
-    // Black sees the board turned half round, except on the position a reset has just set up.
-    if (side == black && just_reset == 0)
-        for (auto& plane : out.planes) std::reverse(plane, plane + 64);
+    auto fill = [planes](int32_t plane, int32_t value) {
+        const T v = observation_value<T>(value);
+        for (int32_t s = 0; s < 64; ++s) planes[plane * 64 + s] = v;
+    };
+    fill(112, swap_sides ? 1 : 0);
+    fill(113, total_move_count);
+    fill(114, (castle & white_kingside) ? 1 : 0);
+    fill(115, (castle & white_queenside) ? 1 : 0);
+    fill(116, (castle & black_kingside) ? 1 : 0);
+    fill(117, (castle & black_queenside) ? 1 : 0);
+    fill(118, no_progress_count);
 }
+
+template void Board::write_observation(int32_t*) const;
+template void Board::write_observation(uint8_t*) const;
+template void Board::write_observation(float*) const;
+
+void Board::build_observation(Observation& out) const { write_observation(&out.planes[0][0]); }
 
 Observation Board::build_observation() const {
     Observation out;

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "engine/bits.h"
@@ -32,26 +33,26 @@ struct StepResult {
     int32_t done;
 };
 
-// The piece planes of a recorded position: piece + 1 per square, two squares a byte (low
-// nibble for the even square), 0 for an empty square.
-struct PackedSquares {
-    uint8_t codes[32];
-};
-
-// Packs twelve piece bitboards; a square set in two of them gets the OR of their codes.
-PackedSquares pack_squares(const Bitboard (&pieces)[12]);
-
-// One recorded position in compact form: record planes 0..11 as the piece bitboards, and the
-// values that fill record planes 12 and 13.
+// One recorded position: record planes 0..11 as the piece bitboards, and the values that fill
+// record planes 12 and 13.
 struct HistoryRecord {
     Bitboard pieces[12];
     int32_t repetitions[2];
 };
 
+// An observation value as the element type holds it: exact for int32_t and float, clipped
+// to 0..255 for uint8_t.
+template <class T>
+constexpr T observation_value(int32_t value) {
+    if constexpr (std::is_same_v<T, uint8_t>)
+        return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
+    else
+        return static_cast<T>(value);
+}
+
 using NestedHistory = std::vector<std::vector<std::vector<int32_t>>>;
 
-// The history ring's storage. Records made by record_position are kept compactly, as one piece
-// code per square (a position never holds two pieces on one square). A history
+// The history ring's storage. Records made by record_position are kept as bitboards. A history
 // assigned from nested lists keeps every value exactly: a record whose piece planes are not
 // all 0 or 1, or whose repetition planes are not uniform, keeps its raw planes, and a history
 // whose shape is not at most 8 records of 14 planes of 64 values is kept as given (it can be
@@ -70,16 +71,23 @@ public:
     bool regular() const { return !extra_ || !extra_->irregular; }
 
     void clear();
-    void append(const PackedSquares& squares, int32_t repetition_white, int32_t repetition_black);
-    void replace(int32_t index, const PackedSquares& squares, int32_t repetition_white,
+    void append(const Bitboard (&pieces)[12], int32_t repetition_white, int32_t repetition_black) {
+        replace(count_++, pieces, repetition_white, repetition_black);
+    }
+    void replace(int32_t index, const Bitboard (&pieces)[12], int32_t repetition_white,
                  int32_t repetition_black) {
-        records_[index] = {squares, {repetition_white, repetition_black}};
+        HistoryRecord& record = records_[index];
+        for (int32_t p = 0; p < 12; ++p) record.pieces[p] = pieces[p];
+        record.repetitions[0] = repetition_white;
+        record.repetitions[1] = repetition_black;
         raw_mask_ &= static_cast<uint8_t>(~(1u << index));
     }
 
-    // Writes the 14 planes of a record of a regular history; with swap_sides the six planes
-    // of each colour change places.
-    void write_planes(int32_t index, bool swap_sides, int32_t (*out)[64]) const;
+    // Writes the 14 planes of a record of a regular history into 14 * 64 values that are all
+    // 0: with swap_sides the six planes of each colour change places, with turn 63 every
+    // plane is turned half round (square s written at 63 - s), with turn 0 it is not.
+    template <class T>
+    void write_planes(int32_t index, bool swap_sides, int32_t turn, T* out) const;
 
     NestedHistory to_nested() const;
     void assign(const NestedHistory& nested);
@@ -87,24 +95,15 @@ public:
     friend bool operator==(const History& a, const History& b);
 
 private:
-    // Piece + 1 per square, two squares a byte (0 for an empty square), and the values of the
-    // two repetition planes.
-    struct PackedRecord {
-        PackedSquares squares;
-        int32_t repetitions[2];
-    };
-
     struct Extra {
         bool irregular = false;
         std::vector<int32_t> raw;  // history_capacity * record_planes * 64 values
         NestedHistory nested;      // the whole history when irregular
     };
 
-    static PackedRecord pack(const HistoryRecord& record);
-
     int32_t count_ = 0;
     uint8_t raw_mask_ = 0;  // bit i: record i is held in raw
-    PackedRecord records_[history_capacity]{};
+    HistoryRecord records_[history_capacity]{};
     std::unique_ptr<Extra> extra_;
 };
 

@@ -1,8 +1,9 @@
-// The legal-move filter that skips the trial move for pieces that cannot expose their king:
-// it must keep exactly the moves make_move accepts, in generation order, whatever the
-// position. Also the between-squares table it uses and the bulk-counting perft built on it.
+// The legal move generator: it must give exactly the moves make_move accepts, whatever the
+// position, and leave the position alone. Also the between-squares table it uses and the
+// bulk-counting perft built on it. Move lists are compared in sorted order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -33,6 +34,7 @@ std::vector<std::string> split(const std::string& text) {
     std::istringstream in(text);
     std::vector<std::string> words;
     for (std::string w; in >> w;) words.push_back(w);
+    std::sort(words.begin(), words.end());
     return words;
 }
 
@@ -56,19 +58,22 @@ std::vector<Move> legal_by_trial(Board& board) {
             board.no_progress_count = before.no_progress_count;
         }
     }
+    std::sort(legal.begin(), legal.end());
     return legal;
 }
 
 std::vector<Move> legal_by_filter(Board& board) {
     MoveList list;
-    board.generate_moves(list);
-    board.keep_legal_moves(list);
-    return std::vector<Move>(list.moves, list.moves + list.count);
+    board.legal_moves(list);
+    std::vector<Move> moves(list.moves, list.moves + list.count);
+    std::sort(moves.begin(), moves.end());
+    return moves;
 }
 
 std::vector<std::string> described(const std::vector<Move>& moves) {
     std::vector<std::string> out;
     for (Move m : moves) out.push_back(describe(m));
+    std::sort(out.begin(), out.end());
     return out;
 }
 
@@ -78,7 +83,7 @@ std::vector<std::string> described(const std::vector<Move>& moves) {
     const std::vector<Move> expected = legal_by_trial(board);
     const std::vector<Move> kept = legal_by_filter(board);
     if (!same_position(board, before))
-        return ::testing::AssertionFailure() << "keep_legal_moves changed the position";
+        return ::testing::AssertionFailure() << "legal_moves changed the position";
     if (kept != expected) {
         ::testing::AssertionResult failure = ::testing::AssertionFailure();
         failure << "kept:";

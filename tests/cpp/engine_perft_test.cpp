@@ -18,6 +18,7 @@
 #include "engine/movegen.h"
 #include "engine/perft.h"
 #include "engine/types.h"
+#include "engine_support.h"
 
 namespace ortolan {
 namespace {

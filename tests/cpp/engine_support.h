@@ -1,11 +1,13 @@
-// Small helpers shared by the board-core tests.
+// Small helpers shared by the board-core tests, and a copy of everything make_move may change.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 
 #include "engine/bits.h"
+#include "engine/board.h"
 
 namespace ortolan {
 
@@ -18,5 +20,35 @@ inline Bitboard squares_of(std::initializer_list<int32_t> squares) {
 inline std::string name_of(int32_t square) {
     return {static_cast<char>('a' + square % 8), static_cast<char>('8' - square / 8)};
 }
+
+// Everything make_move may change: the position and the no-progress counter.
+struct PositionCopy {
+    Bitboard bitboards[12];
+    Bitboard occupancies[3];
+    int32_t side, enpassant, castle, no_progress_count;
+
+    explicit PositionCopy(const Board& b)
+        : side(b.side),
+          enpassant(b.enpassant),
+          castle(b.castle),
+          no_progress_count(b.no_progress_count) {
+        std::memcpy(bitboards, b.bitboards, sizeof bitboards);
+        std::memcpy(occupancies, b.occupancies, sizeof occupancies);
+    }
+    void put_back(Board& b) const {
+        std::memcpy(b.bitboards, bitboards, sizeof bitboards);
+        std::memcpy(b.occupancies, occupancies, sizeof occupancies);
+        b.side = side;
+        b.enpassant = enpassant;
+        b.castle = castle;
+        b.no_progress_count = no_progress_count;
+    }
+    friend bool operator==(const PositionCopy& a, const PositionCopy& b) {
+        return std::memcmp(a.bitboards, b.bitboards, sizeof a.bitboards) == 0 &&
+               std::memcmp(a.occupancies, b.occupancies, sizeof a.occupancies) == 0 &&
+               a.side == b.side && a.enpassant == b.enpassant && a.castle == b.castle &&
+               a.no_progress_count == b.no_progress_count;
+    }
+};
 
 }  // namespace ortolan

@@ -1,6 +1,8 @@
-// The plane generator of legal actions: for every position it takes, the actions it finds and
-// the Moves it gives them must be exactly the legal moves found by playing every generated
-// move with make_move, numbered by the rules; the position must be left as it was.
+// The direct legal move generator: for every position it takes, the moves it finds, with their
+// action numbers, must be exactly the legal moves found by playing every generated move with
+// make_move, and its early answer must agree; the position must be left as it was. Playing a
+// legal move with play must leave what make_move leaves, undo must take it back and the key
+// carried move by move must equal the key of the new position.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -38,31 +40,18 @@ bool same_position(const Board& a, const Board& b) {
            a.no_progress_count == b.no_progress_count;
 }
 
-// The planes agree with the trial reference, their counts with their bits, and the Board is
-// unchanged.
-::testing::AssertionResult planes_agree(Board& board) {
+// The direct generator agrees with the trial reference, has_legal_move with both, and the
+// Board is unchanged.
+::testing::AssertionResult direct_agrees(Board& board) {
+    if (!board.direct_generation_applies())
+        return ::testing::AssertionFailure() << "position refused";
     const Board before = board;
-    LegalPlanes legal;
-    if (!board.legal_planes(legal)) return ::testing::AssertionFailure() << "position refused";
-    if (!same_position(board, before))
-        return ::testing::AssertionFailure() << "legal_planes changed the position";
+    ActionMap::Entry entries[max_moves];
+    const int32_t count = board.legal_actions(entries);
     std::vector<Pair> found;
-    int32_t total = 0;
-    for (int32_t plane = 0; plane < action_planes; ++plane) {
-        const int32_t bits = count_bits(legal.planes[plane]);
-        if (legal.counts[plane] != bits)
-            return ::testing::AssertionFailure() << "count of plane " << plane << " is "
-                                                 << int{legal.counts[plane]} << ", bits " << bits;
-        total += bits;
-        for (Bitboard b = legal.planes[plane]; b; b &= b - 1) {
-            const int32_t source = lowest_square(b);
-            found.emplace_back(plane * 64 + source, board.action_move(plane, source));
-        }
-    }
-    for (int32_t i = action_planes; i < 80; ++i)
-        if (legal.counts[i] != 0) return ::testing::AssertionFailure() << "padding count " << i;
-    if (total != legal.count)
-        return ::testing::AssertionFailure() << "count " << legal.count << ", bits " << total;
+    for (int32_t i = 0; i < count; ++i) found.emplace_back(entries[i].first, entries[i].second);
+    if (!same_position(board, before))
+        return ::testing::AssertionFailure() << "legal_actions changed the position";
     std::sort(found.begin(), found.end());
     const std::vector<Pair> expected = by_trial(board);
     if (found != expected) {
@@ -73,31 +62,43 @@ bool same_position(const Board& a, const Board& b) {
                         << square_name(move_target(p.second)) << '/' << std::hex << p.second
                         << std::dec;
         };
-        failure << "planes:";
+        failure << "direct:";
         list(found);
         failure << "\nby trial:";
         list(expected);
         return failure;
     }
+    if (board.has_legal_move() != !expected.empty())
+        return ::testing::AssertionFailure() << "has_legal_move says " << expected.empty();
+    if (!same_position(board, before))
+        return ::testing::AssertionFailure() << "has_legal_move changed the position";
     return ::testing::AssertionSuccess();
 }
 
-TEST(EnvLegalPlanes, StartPositionHasTheTwentyStartActions) {
+std::vector<int32_t> actions_of(Board& board) {
+    ActionMap::Entry entries[max_moves];
+    const int32_t count = board.legal_actions(entries);
+    std::vector<int32_t> actions;
+    for (int32_t i = 0; i < count; ++i) actions.push_back(entries[i].first);
+    std::sort(actions.begin(), actions.end());
+    return actions;
+}
+
+TEST(EngineLegal, StartPositionHasTheTwentyStartActions) {
     Board board;
     board.reset();
-    LegalPlanes legal;
-    ASSERT_TRUE(board.legal_planes(legal));
-    EXPECT_EQ(legal.count, 20);
-    EXPECT_EQ(legal.planes[7], 0xffULL << 48);
-    EXPECT_EQ(legal.planes[8], 0xffULL << 48);
-    EXPECT_EQ(legal.planes[56], square_bit(b1) | square_bit(g1));
-    EXPECT_EQ(legal.planes[57], square_bit(b1) | square_bit(g1));
-    EXPECT_TRUE(planes_agree(board));
+    std::vector<int32_t> expected;
+    for (int32_t plane : {7, 8})
+        for (int32_t source = a2; source <= h2; ++source) expected.push_back(plane * 64 + source);
+    for (int32_t plane : {56, 57})
+        for (int32_t source : {b1, g1}) expected.push_back(plane * 64 + source);
+    EXPECT_EQ(actions_of(board), expected);
+    EXPECT_TRUE(direct_agrees(board));
 }
 
 // Pins, checks, double checks, en passant that uncovers the king, castling through or into
 // attacked squares, promotions, and a position with more than 256 pseudo-legal moves.
-TEST(EnvLegalPlanes, AgreeWithTrialsInPositionsFullOfTraps) {
+TEST(EngineLegal, AgreeWithTrialsInPositionsFullOfTraps) {
     const char* fens[] = {
         "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
         "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1",
@@ -130,37 +131,33 @@ TEST(EnvLegalPlanes, AgreeWithTrialsInPositionsFullOfTraps) {
     };
     for (const char* fen : fens) {
         Board board = board_from_fen(fen);
-        EXPECT_TRUE(planes_agree(board)) << fen;
+        EXPECT_TRUE(direct_agrees(board)) << fen;
     }
     Board many = board_from_fen(fens[24]);
-    LegalPlanes legal;
-    ASSERT_TRUE(many.legal_planes(legal));
-    EXPECT_GT(legal.count, 256);
+    EXPECT_GT(actions_of(many).size(), 256u);
     MoveList list;
     many.generate_moves(list);
     EXPECT_GT(list.count, 256);
 }
 
-// A side to move with no king or with two kings is left to the trial filter.
-TEST(EnvLegalPlanes, RefusesSidesWithoutExactlyOneKing) {
+// A side to move with no king or with two kings is left to the trial path.
+TEST(EngineLegal, RefusesSidesWithoutExactlyOneKing) {
     for (const char* fen : {"8/8/8/3r4/8/8/8/R7 w - - 0 1", "4k3/8/8/8/8/8/8/K6K w - - 0 1",
                             "4k3/8/8/8/8/8/8/RN6 w - - 0 1", "k6k/8/8/8/8/8/8/4K3 b - - 0 1"}) {
         Board board = board_from_fen(fen);
         const Board before = board;
-        LegalPlanes legal;
-        legal.count = -7;
-        EXPECT_FALSE(board.legal_planes(legal)) << fen;
-        EXPECT_EQ(legal.count, -7) << fen;
+        EXPECT_FALSE(board.direct_generation_applies()) << fen;
+        EXPECT_EQ(actions_of(board).size(), legal_moves_by_trial(board).size()) << fen;
         EXPECT_TRUE(same_position(board, before)) << fen;
     }
     // The other side's king count does not matter.
     Board board = board_from_fen("k6k/8/8/8/8/8/8/4K3 w - - 0 1");
-    EXPECT_TRUE(planes_agree(board));
+    EXPECT_TRUE(direct_agrees(board));
     board = board_from_fen("8/8/8/8/8/8/8/4K3 w - - 0 1");
-    EXPECT_TRUE(planes_agree(board));
+    EXPECT_TRUE(direct_agrees(board));
 }
 
-TEST(EnvLegalPlanes, ConsistentPositionSpotsOverlapsAndStaleOccupancies) {
+TEST(EngineLegal, ConsistentPositionSpotsOverlapsAndStaleOccupancies) {
     Board board;
     board.reset();
     EXPECT_TRUE(board.consistent_position());
@@ -168,6 +165,7 @@ TEST(EnvLegalPlanes, ConsistentPositionSpotsOverlapsAndStaleOccupancies) {
     overlap.bitboards[piece::N] |= square_bit(e2);  // a knight on the pawn's square
     overlap.occupancies[white] |= square_bit(e2);
     EXPECT_FALSE(overlap.consistent_position());
+    EXPECT_FALSE(overlap.direct_generation_applies());
     for (int32_t i = 0; i < 3; ++i) {
         Board stale = board;
         stale.occupancies[i] ^= square_bit(e4);
@@ -179,7 +177,7 @@ TEST(EnvLegalPlanes, ConsistentPositionSpotsOverlapsAndStaleOccupancies) {
 
 // Random lenient placements (several kings, pawns on the first and last rows, stray rights
 // and en passant squares) and random games from them and from the start.
-TEST(EnvLegalPlanes, AgreeWithTrialsInRandomLenientPositionsAndGames) {
+TEST(EngineLegal, AgreeWithTrialsInRandomLenientPositionsAndGames) {
     std::mt19937 rng(20261208);
     auto below = [&rng](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
     int32_t checked = 0;
@@ -236,25 +234,33 @@ TEST(EnvLegalPlanes, AgreeWithTrialsInRandomLenientPositionsAndGames) {
             if (!board.consistent_position()) continue;
         }
         for (int ply = 0; ply < 12; ++ply) {
-            LegalPlanes legal;
             const int32_t kings =
                 count_bits(board.bitboards[board.side == white ? piece::K : piece::k]);
             if (kings == 1) {
                 ++checked;
-                ASSERT_TRUE(planes_agree(board)) << "trial " << trial << " ply " << ply;
+                ASSERT_TRUE(direct_agrees(board)) << "trial " << trial << " ply " << ply;
             } else {
                 ++refused;
-                ASSERT_FALSE(board.legal_planes(legal));
+                ASSERT_FALSE(board.direct_generation_applies());
+                ASSERT_EQ(board.has_legal_move(), !legal_moves_by_trial(board).empty());
             }
             const std::vector<Move> legal_moves = legal_moves_by_trial(board);
             if (legal_moves.empty()) break;
-            // Every legal move played by play_legal_move leaves what make_move leaves.
+            // Every legal move played by play leaves what make_move leaves, undo takes it
+            // back, and the key follows.
+            const uint64_t key = board.hash_state();
             for (Move m : legal_moves) {
                 Board by_make = board;
                 Board by_play = board;
                 ASSERT_EQ(by_make.make_move(m), 1);
-                by_play.play_legal_move(m);
+                MoveUndo undo;
+                by_play.play(m, undo);
                 ASSERT_TRUE(same_position(by_play, by_make))
+                    << "trial " << trial << " ply " << ply << " move " << std::hex << m;
+                ASSERT_EQ(by_play.key_after(key, undo), by_make.hash_state())
+                    << "trial " << trial << " ply " << ply << " move " << std::hex << m;
+                by_play.undo(undo);
+                ASSERT_TRUE(same_position(by_play, board))
                     << "trial " << trial << " ply " << ply << " move " << std::hex << m;
             }
             ASSERT_EQ(

@@ -1,0 +1,243 @@
+// The legal moves of a position. Where the side to move has one king and the occupancies agree
+// with the bitboards, they are found directly: the squares the enemy attacks once the king has
+// left its square decide the king's moves and castling; the checkers narrow every other
+// piece's targets to the checker and the squares between it and the king; a piece pinned
+// between the king and an enemy slider keeps only the squares of that line; en passant is
+// legal when the king is not attacked with the two pawns gone and the capturing one arrived.
+// Any other position is judged by trial, as make_move would judge each generated move.
+#include "engine/attacks.h"
+#include "engine/board.h"
+
+namespace ortolan {
+
+namespace {
+
+constexpr Bitboard file_a = 0x0101010101010101ULL;
+constexpr Bitboard file_h = file_a << 7;
+constexpr Bitboard row_mask(int32_t row) { return Bitboard{0xff} << (row * 8); }
+
+// The set moved one row forward for the side, then one file left (-1) or right (+1) on the
+// board, dropping what falls off it.
+template <int32_t us>
+constexpr Bitboard forward(Bitboard b, int32_t file_step = 0) {
+    if (file_step < 0) b &= ~file_a;
+    if (file_step > 0) b &= ~file_h;
+    const int32_t step = (us == white ? -8 : 8) + file_step;
+    return step < 0 ? b >> -step : b << step;
+}
+
+template <int32_t us, bool first_only>
+class Generator {
+public:
+    Generator(const Board& board, Move* out) : board_(board), out_(out) {}
+
+    // The number of legal moves written to out, or with first_only 1 as soon as one is found.
+    int32_t run();
+
+private:
+    static constexpr int32_t them = us ^ 1;
+    static constexpr int32_t own = us == white ? 0 : 6;
+    static constexpr int32_t foe = 6 - own;
+
+    // Adds one move per target; with first_only, true when there is one.
+    bool add(int32_t source, Bitboard targets, int32_t piece) {
+        if constexpr (first_only) return targets != 0;
+        while (targets) {
+            const int32_t target = pop_lowest(targets);
+            out_[count_++] =
+                encode_move(source, target, piece, 0, get_bit(enemy_, target), 0, 0, 0);
+        }
+        return false;
+    }
+    // Adds the pawn moves to the targets, each from target - shift; promotions give four.
+    bool add_pawn_moves(Bitboard targets, int32_t shift, int32_t capture, int32_t double_push) {
+        if constexpr (first_only) return targets != 0;
+        while (targets) {
+            const int32_t target = pop_lowest(targets);
+            const int32_t source = target - shift;
+            if (row_of(target) != (us == white ? 0 : 7)) {
+                out_[count_++] = encode_move(source, target, own, 0, capture, double_push, 0, 0);
+                continue;
+            }
+            for (int32_t kind : {piece::Q, piece::R, piece::B, piece::N})
+                out_[count_++] = encode_move(source, target, own, own + kind, capture, 0, 0, 0);
+        }
+        return false;
+    }
+    // The moves of a group of pawns onto the allowed squares.
+    bool pawn_moves(Bitboard group, Bitboard allowed, Bitboard empty) {
+        constexpr int32_t ahead = us == white ? -8 : 8;
+        const Bitboard step = forward<us>(group) & empty;
+        const Bitboard jump = forward<us>(step & row_mask(us == white ? 5 : 2)) & empty;
+        return add_pawn_moves(step & allowed, ahead, 0, 0) ||
+               add_pawn_moves(jump & allowed, 2 * ahead, 0, 1) ||
+               add_pawn_moves(forward<us>(group, -1) & enemy_ & allowed, ahead - 1, 1, 0) ||
+               add_pawn_moves(forward<us>(group, 1) & enemy_ & allowed, ahead + 1, 1, 0);
+    }
+    Bitboard pin_line(int32_t square) const {
+        for (int32_t i = 0;; ++i)
+            if (pinned_square_[i] == square) return pin_line_[i];
+    }
+    bool enpassant_is_legal(int32_t source, int32_t king) const;
+
+    const Board& board_;
+    Move* out_;
+    int32_t count_ = 0;
+    Bitboard enemy_ = 0;
+    int32_t pin_count_ = 0;
+    int32_t pinned_square_[8];
+    Bitboard pin_line_[8];
+};
+
+template <int32_t us, bool first_only>
+bool Generator<us, first_only>::enpassant_is_legal(int32_t source, int32_t king) const {
+    const Bitboard* pieces = board_.bitboards;
+    const int32_t target = board_.enpassant;
+    const Bitboard taken = square_bit(us == white ? target + 8 : target - 8) & pieces[foe];
+    const Bitboard after =
+        (board_.occupancies[both] ^ square_bit(source) ^ taken) | square_bit(target);
+    return !((pawn_attack_table[us][king] & pieces[foe] & ~taken) |
+             (knight_attack_table[king] & pieces[foe + piece::N]) |
+             (king_attack_table[king] & pieces[foe + piece::K]) |
+             (bishop_attacks(king, after) & (pieces[foe + piece::B] | pieces[foe + piece::Q])) |
+             (rook_attacks(king, after) & (pieces[foe + piece::R] | pieces[foe + piece::Q])));
+}
+
+template <int32_t us, bool first_only>
+int32_t Generator<us, first_only>::run() {
+    const Bitboard* pieces = board_.bitboards;
+    const Bitboard king_bit = pieces[own + piece::K];
+    const int32_t king = lowest_square(king_bit);
+    const Bitboard all = board_.occupancies[both];
+    const Bitboard mine = board_.occupancies[us];
+    enemy_ = board_.occupancies[them];
+    const Bitboard foe_diagonal = pieces[foe + piece::B] | pieces[foe + piece::Q];
+    const Bitboard foe_straight = pieces[foe + piece::R] | pieces[foe + piece::Q];
+
+    // The king first: the early answer is most often found there.
+    const Bitboard lifted = all & ~king_bit;
+    Bitboard attacked = forward<them>(pieces[foe], -1) | forward<them>(pieces[foe], 1);
+    for (Bitboard b = pieces[foe + piece::N]; b;) attacked |= knight_attack_table[pop_lowest(b)];
+    for (Bitboard b = foe_diagonal; b;) attacked |= bishop_attacks(pop_lowest(b), lifted);
+    for (Bitboard b = foe_straight; b;) attacked |= rook_attacks(pop_lowest(b), lifted);
+    for (Bitboard b = pieces[foe + piece::K]; b;) attacked |= king_attack_table[pop_lowest(b)];
+    if (add(king, king_attack_table[king] & ~mine & ~attacked, own + piece::K)) return 1;
+
+    // Targets open to the other pieces: in check only the checker and the squares between it
+    // and the king, none at all in double check.
+    Bitboard target_mask = ~mine;
+    const bool check = attacked & king_bit;
+    if (check) {
+        const Bitboard checkers = (pawn_attack_table[us][king] & pieces[foe]) |
+                                  (knight_attack_table[king] & pieces[foe + piece::N]) |
+                                  (bishop_attacks(king, all) & foe_diagonal) |
+                                  (rook_attacks(king, all) & foe_straight) |
+                                  (king_attack_table[king] & pieces[foe + piece::K]);
+        if (checkers & (checkers - 1)) return count_;
+        target_mask = between_table[king][lowest_square(checkers)] | checkers;
+    } else if (king == castling_rules[us][0].king_from) {
+        for (const CastlingRule& rule : castling_rules[us]) {
+            if ((board_.castle & rule.right) && !(all & rule.must_be_empty) &&
+                !get_bit(attacked, rule.passed) && !get_bit(attacked, rule.king_to)) {
+                if constexpr (first_only) return 1;
+                out_[count_++] = rule.move;
+            }
+        }
+    }
+
+    // Pins: a piece of ours alone between the king and an enemy slider.
+    Bitboard pinned = 0;
+    for (Bitboard snipers =
+             (rook_attacks(king, 0) & foe_straight) | (bishop_attacks(king, 0) & foe_diagonal);
+         snipers;) {
+        const int32_t sniper = pop_lowest(snipers);
+        const Bitboard between = between_table[king][sniper] & all;
+        if (between && !(between & (between - 1)) && (between & mine)) {
+            pinned |= between;
+            pinned_square_[pin_count_] = lowest_square(between);
+            pin_line_[pin_count_++] = between_table[king][sniper] | square_bit(sniper);
+        }
+    }
+
+    // Pawns that are not pinned, all at once, then each pinned one along its line.
+    const Bitboard pawns = pieces[own];
+    if (pawn_moves(pawns & ~pinned, target_mask, ~all)) return 1;
+    for (Bitboard b = pawns & pinned; b;) {
+        const int32_t source = pop_lowest(b);
+        if (pawn_moves(square_bit(source), target_mask & pin_line(source), ~all)) return 1;
+    }
+
+    // Knights (a pinned knight has no move), bishops, rooks and queens.
+    for (Bitboard b = pieces[own + piece::N] & ~pinned; b;) {
+        const int32_t source = pop_lowest(b);
+        if (add(source, knight_attack_table[source] & target_mask, own + piece::N)) return 1;
+    }
+    for (int32_t kind = piece::B; kind <= piece::Q; ++kind) {
+        for (Bitboard b = pieces[own + kind]; b;) {
+            const int32_t source = pop_lowest(b);
+            Bitboard targets = kind == piece::B   ? bishop_attacks(source, all)
+                               : kind == piece::R ? rook_attacks(source, all)
+                                                  : queen_attacks(source, all);
+            targets &= target_mask;
+            if (get_bit(pinned, source)) targets &= pin_line(source);
+            if (add(source, targets, own + kind)) return 1;
+        }
+    }
+
+    const int32_t target = board_.enpassant;
+    if (target != no_square && !get_bit(all, target)) {
+        for (Bitboard b = pawn_attack_table[them][target] & pawns; b;) {
+            const int32_t source = pop_lowest(b);
+            if (!enpassant_is_legal(source, king)) continue;
+            if constexpr (first_only) return 1;
+            out_[count_++] = encode_move(source, target, own, 0, 1, 0, 1, 0);
+        }
+    }
+    return count_;
+}
+
+template <bool first_only>
+int32_t generate_legal(const Board& board, Move* out) {
+    return board.side == white ? Generator<white, first_only>(board, out).run()
+                               : Generator<black, first_only>(board, out).run();
+}
+
+}  // namespace
+
+bool Board::consistent_position() const {
+    Bitboard seen = 0;
+    Bitboard overlap = 0;
+    Bitboard by_side[2] = {0, 0};
+    for (int32_t p = 0; p < 12; ++p) {
+        overlap |= seen & bitboards[p];
+        seen |= bitboards[p];
+        by_side[p / 6] |= bitboards[p];
+    }
+    return !overlap && occupancies[white] == by_side[white] &&
+           occupancies[black] == by_side[black] && occupancies[both] == seen;
+}
+
+bool Board::direct_generation_applies() const {
+    const Bitboard kings = bitboards[side == white ? piece::K : piece::k];
+    return kings && !(kings & (kings - 1)) && consistent_position();
+}
+
+int32_t Board::legal_moves(MoveList& list) {
+    if (direct_generation_applies()) return list.count = generate_legal<false>(*this, list.moves);
+    generate_moves(list);
+    int32_t kept = 0;
+    for (int32_t i = 0; i < list.count; ++i)
+        if (try_move(list.moves[i])) list.moves[kept++] = list.moves[i];
+    return list.count = kept;
+}
+
+bool Board::has_legal_move() {
+    if (direct_generation_applies()) return generate_legal<true>(*this, nullptr) != 0;
+    MoveList list;
+    generate_moves(list);
+    for (int32_t i = 0; i < list.count; ++i)
+        if (try_move(list.moves[i])) return true;
+    return false;
+}
+
+}  // namespace ortolan
