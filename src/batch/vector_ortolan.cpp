@@ -19,10 +19,6 @@ uint64_t next_random(uint64_t& state) {
     return z ^ (z >> 31);
 }
 
-int32_t wrapping_add(int32_t value, int32_t delta) {
-    return static_cast<int32_t>(static_cast<uint32_t>(value) + static_cast<uint32_t>(delta));
-}
-
 }  // namespace
 
 VectorOrtolan::VectorOrtolan(int32_t num_envs, int32_t threads, int32_t observation_type,
@@ -38,7 +34,6 @@ VectorOrtolan::VectorOrtolan(int32_t num_envs, int32_t threads, int32_t observat
         throw std::invalid_argument("unknown autoreset mode");
     if (max_plies < 0) throw std::invalid_argument("max_plies must be 0 (no limit) or more");
     slots_.resize(static_cast<size_t>(num_envs));
-    scratch_.resize(static_cast<size_t>(threads));
     trial_.resize(static_cast<size_t>(threads));
     chunk_counts_.resize(static_cast<size_t>(threads));
 }
@@ -60,26 +55,25 @@ void VectorOrtolan::start_game(Slot& slot, const char* fen) {
     slot.ended = false;
 }
 
-void VectorOrtolan::write_row(const Board& board, Observation& scratch, void* observation,
-                              uint8_t* mask) const {
+void VectorOrtolan::write_row(const Board& board, void* observation, uint8_t* mask) const {
     switch (observation_type_) {
         case observation_uint8:
-            slot::write_observation(board, scratch, static_cast<uint8_t*>(observation));
+            board.write_observation(static_cast<uint8_t*>(observation));
             break;
         case observation_float32:
-            slot::write_observation(board, scratch, static_cast<float*>(observation));
+            board.write_observation(static_cast<float*>(observation));
             break;
         default:
-            slot::write_observation(board, scratch, static_cast<int32_t*>(observation));
+            board.write_observation(static_cast<int32_t*>(observation));
             break;
     }
     slot::write_mask(board, mask);
 }
 
-void VectorOrtolan::write(int32_t i, Observation& scratch, const BatchOutput& out) const {
+void VectorOrtolan::write(int32_t i, const BatchOutput& out) const {
     static constexpr size_t element_size[] = {sizeof(uint8_t), sizeof(float), sizeof(int32_t)};
     const auto row = static_cast<size_t>(i);
-    write_row(slots_[row].board, scratch,
+    write_row(slots_[row].board,
               static_cast<char*>(out.observation) +
                   row * observation_size * element_size[observation_type_],
               out.mask + row * action_count);
@@ -90,7 +84,7 @@ void VectorOrtolan::reset(const uint8_t* selected, const char* const* fens,
     pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t chunk) {
         for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
             if (!selected || selected[i]) start_game(slots_[i], fens ? fens[i] : nullptr);
-            write(i, scratch_[chunk], out);
+            write(i, out);
         }
     });
 }
@@ -119,13 +113,13 @@ int32_t VectorOrtolan::step(const int32_t* actions, const StepOutput& out) {
     pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t chunk) {
         for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
             Slot& slot = slots_[i];
-            slot::Outcome result{0, 0};
+            Outcome result{0, 0};
             bool truncated = false;
             if (resetting(slot)) {
                 start_game(slot, nullptr);
             } else {
-                slot::advance(slot.board, slot.pending);
-                result = slot::outcome(slot.board, slot::refresh_legal(slot.board));
+                slot.board.advance(slot.pending);
+                result = slot.board.outcome(slot::refresh_legal(slot.board));
                 slot.plies = wrapping_add(slot.plies, 1);
                 truncated = !result.done && max_plies_ > 0 && slot.plies >= max_plies_;
                 slot.ended = result.done || truncated;
@@ -134,7 +128,7 @@ int32_t VectorOrtolan::step(const int32_t* actions, const StepOutput& out) {
             out.terminated[i] = static_cast<uint8_t>(result.done);
             out.truncated[i] = truncated;
             out.to_play[i] = static_cast<int8_t>(slot.board.side);
-            write(i, scratch_[chunk], out.batch);
+            write(i, out.batch);
         }
     });
     return 0;
@@ -145,7 +139,7 @@ void VectorOrtolan::reset_ended(const BatchOutput& out) {
         for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
             if (!slots_[i].ended) continue;
             start_game(slots_[i], nullptr);
-            write(i, scratch_[chunk], out);
+            write(i, out);
         }
     });
 }
@@ -176,7 +170,7 @@ void VectorOrtolan::roll_out(int32_t* results) {
             results[i] = slot.board.roll_out(static_cast<uint32_t>(next_random(slot.random) >> 32));
             slot.plies =
                 wrapping_add(slot.plies, wrapping_add(slot.board.total_move_count, -before));
-            const slot::Outcome result = slot::outcome(slot.board, slot::refresh_legal(slot.board));
+            const Outcome result = slot.board.outcome(slot::refresh_legal(slot.board));
             if (result.done || (max_plies_ > 0 && slot.plies >= max_plies_)) slot.ended = true;
         }
     });
@@ -198,7 +192,7 @@ void VectorOrtolan::restore_state(int32_t i, const State& state, void* observati
     slot.board.restore_state(state);
     slot::refresh_legal(slot.board);
     slot.ended = false;
-    write_row(slot.board, scratch_[0], observation, mask);
+    write_row(slot.board, observation, mask);
 }
 
 void VectorOrtolan::restore_states(const State* const* states, const BatchOutput& out) {
@@ -230,14 +224,14 @@ void VectorOrtolan::restore_states(const State* const* states, const BatchOutput
             slot.board.restore_state(*states[i]);
             slot::refresh_legal(slot.board);
             slot.ended = false;
-            write(i, scratch_[chunk], out);
+            write(i, out);
         }
     });
 }
 
 void VectorOrtolan::observe(const BatchOutput& out) {
     pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t chunk) {
-        for (auto i = static_cast<int32_t>(begin); i < end; ++i) write(i, scratch_[chunk], out);
+        for (auto i = static_cast<int32_t>(begin); i < end; ++i) write(i, out);
     });
 }
 

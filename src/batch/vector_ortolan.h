@@ -116,14 +116,12 @@ private:
         return autoreset_ != autoreset_disabled && slot.ended;
     }
     void start_game(Slot& slot, const char* fen);
-    void write_row(const Board& board, Observation& scratch, void* observation,
-                   uint8_t* mask) const;
-    void write(int32_t slot, Observation& scratch, const BatchOutput& out) const;
+    void write_row(const Board& board, void* observation, uint8_t* mask) const;
+    void write(int32_t slot, const BatchOutput& out) const;
 
     std::vector<Slot> slots_;
     ThreadPool pool_;
-    std::vector<Observation> scratch_;  // one per thread
-    std::vector<Board> trial_;          // one per thread, for checking states
+    std::vector<Board> trial_;  // one per thread, for checking states
     std::vector<int32_t> chunk_counts_;
     int32_t observation_type_;
     int32_t autoreset_;
