@@ -6,6 +6,56 @@ import numpy.typing as npt
 
 import ortolan
 
+class VectorCore:
+    def __init__(
+        self, num_envs: int, threads: int, observation_type: int, autoreset: int, max_plies: int
+    ) -> None: ...
+    @property
+    def num_envs(self) -> int: ...
+    @property
+    def threads(self) -> int: ...
+    def seed(self, arg0: int, /) -> None: ...
+    def reset(
+        self,
+        observation: npt.NDArray[np.generic],
+        action_mask: npt.NDArray[np.bool_],
+        reset_mask: npt.NDArray[np.bool_] | None,
+        fens: object,
+    ) -> None: ...
+    def step(
+        self,
+        actions: npt.NDArray[np.int32],
+        observation: npt.NDArray[np.generic],
+        action_mask: npt.NDArray[np.bool_],
+        rewards: npt.NDArray[np.float32],
+        terminations: npt.NDArray[np.bool_],
+        truncations: npt.NDArray[np.bool_],
+        to_play: npt.NDArray[np.int8],
+    ) -> None: ...
+    def reset_ended(
+        self, observation: npt.NDArray[np.generic], action_mask: npt.NDArray[np.bool_]
+    ) -> None: ...
+    def legal_actions(self) -> tuple[npt.NDArray[np.int32], npt.NDArray[np.int32]]: ...
+    def roll_out(self) -> npt.NDArray[np.int32]: ...
+    def save_state(self, slot: int) -> ortolan.State: ...
+    def save_states(self) -> list[ortolan.State]: ...
+    def restore_state(
+        self,
+        slot: int,
+        state: ortolan.State,
+        observation: npt.NDArray[np.generic],
+        action_mask: npt.NDArray[np.bool_],
+    ) -> None: ...
+    def restore_states(
+        self,
+        states: Sequence[ortolan.State],
+        observation: npt.NDArray[np.generic],
+        action_mask: npt.NDArray[np.bool_],
+    ) -> None: ...
+    def observe(
+        self, observation: npt.NDArray[np.generic], action_mask: npt.NDArray[np.bool_]
+    ) -> None: ...
+
 class SearchCore:
     def __init__(
         self,

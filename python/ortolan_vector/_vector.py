@@ -1,0 +1,343 @@
+"""VectorOrtolan: many ortolan games stepped together in C++, with NumPy arrays in and out."""
+
+from __future__ import annotations
+
+import os
+import secrets
+from collections.abc import Sequence
+from typing import TYPE_CHECKING, Any, Literal, cast
+
+import numpy as np
+import numpy.typing as npt
+
+import ortolan
+from ortolan_vector._core import VectorCore
+
+try:
+    import gymnasium
+    from gymnasium.vector import AutoresetMode
+    from gymnasium.vector.utils import batch_space
+except ImportError:  # Gymnasium is optional: without it the class stands on NumPy alone.
+    gymnasium = None  # type: ignore[assignment]
+
+if TYPE_CHECKING:
+    from gymnasium.vector import VectorEnv
+
+    Observation = dict[str, npt.NDArray[Any]]
+    _Base = VectorEnv[Observation, npt.NDArray[np.integer[Any]], npt.NDArray[Any]]
+elif gymnasium is not None:
+    from gymnasium.vector import VectorEnv as _Base
+else:
+    _Base = object
+
+PLANES = 119
+ACTIONS = 73 * 64
+INT32 = np.iinfo(np.int32)
+
+# Element type codes of the compiled core, by NumPy dtype.
+_OBSERVATION_TYPES = {np.dtype(np.uint8): 0, np.dtype(np.float32): 1, np.dtype(np.int32): 2}
+# Autoreset mode codes of the compiled core, by Gymnasium's names.
+_AUTORESET_MODES = {"next_step": 0, "same_step": 1, "disabled": 2}
+_GYMNASIUM_MODES = {"NextStep": "next_step", "SameStep": "same_step", "Disabled": "disabled"}
+
+AutoresetName = Literal["next_step", "same_step", "disabled"]
+
+
+def _observation_bounds(dtype: np.dtype[Any]) -> tuple[npt.NDArray[Any], npt.NDArray[Any]]:
+    """Per-plane bounds of what the planes can hold, broadcast to (119, 8, 8)."""
+    top = 255 if dtype == np.uint8 else INT32.max
+    low = np.zeros(PLANES, dtype=np.float64)
+    high = np.ones(PLANES, dtype=np.float64)
+    for slot in range(8):
+        high[14 * slot + 12 : 14 * slot + 14] = top  # repetition counts
+    # The move counter counts every step since the slot was made, across games, and wraps
+    # around; the no-progress counter only counts up from 0.
+    low[113], high[113] = (0, top) if dtype == np.uint8 else (INT32.min, INT32.max)
+    high[118] = top
+    shape = (PLANES, 8, 8)
+    return (
+        np.broadcast_to(low[:, None, None], shape).astype(dtype),
+        np.broadcast_to(high[:, None, None], shape).astype(dtype),
+    )
+
+
+def _autoreset_name(mode: object) -> AutoresetName:
+    if gymnasium is not None and isinstance(mode, AutoresetMode):
+        mode = _GYMNASIUM_MODES[mode.value]
+    if not isinstance(mode, str) or mode not in _AUTORESET_MODES:
+        raise ValueError(
+            f"autoreset_mode must be 'next_step', 'same_step' or 'disabled', not {mode!r}"
+        )
+    return cast("AutoresetName", mode)
+
+
+def _as_actions(actions: object, num_envs: int) -> npt.NDArray[np.int32]:
+    """The actions as a C-contiguous int32 array of shape (num_envs,)."""
+    array = np.asarray(actions)
+    if array.dtype == object and all(
+        isinstance(a, int | np.integer) and not isinstance(a, bool) for a in array.flat
+    ):
+        if any(not INT32.min <= int(a) <= INT32.max for a in array.flat):
+            raise ValueError("actions must lie in the int32 range")
+        array = array.astype(np.int64)
+    if array.dtype.kind not in "iu":
+        raise TypeError(f"actions must be integers, not an array of {array.dtype}")
+    if array.shape != (num_envs,):
+        raise ValueError(f"actions must have shape ({num_envs},), not {array.shape}")
+    if array.dtype != np.int32:
+        if array.size and (array.min() < INT32.min or array.max() > INT32.max):
+            raise ValueError("actions must lie in the int32 range")
+        array = array.astype(np.int32)
+    return np.ascontiguousarray(array)
+
+
+class VectorOrtolan(_Base):
+    """``num_envs`` ortolan games side by side, each slot behaving exactly as an
+    ``ortolan.Ortolan`` driven with the same calls.
+
+    Observations are ``{"observation": (N, 119, 8, 8), "action_mask": (N, 4672) bool}``; entry
+    ``[n, p, row, file]`` is square ``row * 8 + file`` of plane ``p`` of slot ``n``, drawn from
+    the seat of the side to move, and mask entry ``plane * 64 + square`` is action
+    ``plane * 64 + square`` of ``Ortolan.get_actions``. Rewards are White's (+1 White mates,
+    -1 Black mates, 0 otherwise); ``info["to_play"]`` is the side to move after the call.
+
+    ``threads=None`` uses every core available to the process; results are the same for any
+    number of threads. ``dtype`` is ``numpy.uint8`` (every plane clipped to 0..255),
+    ``numpy.float32`` or ``numpy.int32`` (exactly ``Ortolan``'s values). ``autoreset_mode`` is
+    ``"next_step"``, ``"same_step"`` or ``"disabled"`` (or Gymnasium's ``AutoresetMode``);
+    ``max_plies`` truncates a game after that many plies since its slot's last reset;
+    ``seed`` seeds the slots' random streams (used by ``roll_out``).
+    """
+
+    def __init__(
+        self,
+        num_envs: int,
+        *,
+        threads: int | None = None,
+        dtype: npt.DTypeLike = np.uint8,
+        autoreset_mode: AutoresetName | AutoresetMode = "next_step",
+        max_plies: int | None = None,
+        seed: int | None = None,
+    ) -> None:
+        if isinstance(num_envs, bool) or not isinstance(num_envs, int | np.integer):
+            raise TypeError(f"num_envs must be an int, not {type(num_envs).__name__}")
+        if num_envs < 1:
+            raise ValueError(f"num_envs must be at least 1, not {num_envs}")
+        if threads is None:
+            threads = os.process_cpu_count() or 1
+        elif isinstance(threads, bool) or not isinstance(threads, int | np.integer):
+            raise TypeError(f"threads must be an int or None, not {type(threads).__name__}")
+        if threads < 1:
+            raise ValueError(f"threads must be at least 1, not {threads}")
+        try:
+            observation_dtype = np.dtype(dtype)
+        except TypeError:
+            observation_dtype = None
+        if observation_dtype not in _OBSERVATION_TYPES:
+            raise ValueError(
+                f"dtype must be numpy.uint8, numpy.float32 or numpy.int32, not {dtype!r}"
+            )
+        mode = _autoreset_name(autoreset_mode)
+        if max_plies is not None and (
+            isinstance(max_plies, bool) or not isinstance(max_plies, int | np.integer)
+        ):
+            raise TypeError(f"max_plies must be an int or None, not {type(max_plies).__name__}")
+        if max_plies is not None and not 1 <= max_plies <= INT32.max:
+            raise ValueError(f"max_plies must be None or in 1..{INT32.max}, not {max_plies}")
+
+        self.num_envs = int(num_envs)
+        self.dtype: np.dtype[Any] = observation_dtype
+        self.autoreset_mode: AutoresetName = mode
+        self.max_plies = None if max_plies is None else int(max_plies)
+        self._core = VectorCore(
+            self.num_envs,
+            min(int(threads), self.num_envs),
+            _OBSERVATION_TYPES[observation_dtype],
+            _AUTORESET_MODES[mode],
+            self.max_plies or 0,
+        )
+        self.threads: int = self._core.threads
+        self._core.seed(self._seed_value(seed))
+        self._started = False
+        self.metadata = {
+            "autoreset_mode": mode if gymnasium is None else AutoresetMode(_mode_value(mode))
+        }
+        low, high = _observation_bounds(observation_dtype)
+        self.observation_low, self.observation_high = low, high
+        if gymnasium is not None:
+            spaces = gymnasium.spaces
+            self.single_observation_space = spaces.Dict(
+                {
+                    "observation": spaces.Box(low, high, dtype=observation_dtype),
+                    "action_mask": spaces.Box(0, 1, (ACTIONS,), dtype=np.bool_),
+                }
+            )
+            self.single_action_space = spaces.Discrete(ACTIONS)
+            self.observation_space = batch_space(self.single_observation_space, self.num_envs)
+            self.action_space = batch_space(self.single_action_space, self.num_envs)
+
+    @staticmethod
+    def _seed_value(seed: int | None) -> int:
+        if seed is None:
+            return secrets.randbits(64)
+        if isinstance(seed, bool) or not isinstance(seed, int | np.integer):
+            raise TypeError(f"seed must be an int or None, not {type(seed).__name__}")
+        return int(seed) % 2**64
+
+    def _output(self, out: object) -> Observation:
+        """The caller's buffers, or new ones."""
+        if out is None:
+            return {
+                "observation": np.empty((self.num_envs, PLANES, 8, 8), dtype=self.dtype),
+                "action_mask": np.empty((self.num_envs, ACTIONS), dtype=np.bool_),
+            }
+        if not isinstance(out, dict) or set(out) != {"observation", "action_mask"}:
+            raise ValueError('out must be a dict of the two arrays "observation" and "action_mask"')
+        return cast("Observation", out)
+
+    def _require_game(self) -> None:
+        if not self._started:
+            raise RuntimeError("call reset() before stepping, listing or rolling out games")
+
+    def reset(
+        self,
+        *,
+        seed: int | None = None,
+        options: dict[str, Any] | None = None,
+        out: Observation | None = None,
+    ) -> tuple[Observation, dict[str, Any]]:
+        """Starts new games: in every slot, or with ``options={"reset_mask": mask}`` in the
+        slots where the (N,) bool mask is true. ``options={"fens": fens}`` starts slot ``i``
+        from the FEN text ``fens[i]`` (``None``: the start position) as a fresh game. ``seed``
+        reseeds every slot's random stream. Returns every slot's observation and the info."""
+        reset_mask = fens = None
+        if options is not None:
+            if not isinstance(options, dict) or not set(options) <= {"reset_mask", "fens"}:
+                raise ValueError('options may hold only "reset_mask" and "fens"')
+            reset_mask = options.get("reset_mask")
+            fens = options.get("fens")
+            if reset_mask is not None:
+                reset_mask = np.asarray(reset_mask)
+                if reset_mask.dtype != np.bool_ or reset_mask.shape != (self.num_envs,):
+                    raise ValueError(f"reset_mask must be a bool array of shape ({self.num_envs},)")
+                reset_mask = np.ascontiguousarray(reset_mask)
+            if fens is not None and (
+                isinstance(fens, str | bytes) or not isinstance(fens, Sequence)
+            ):
+                raise ValueError("fens must be a sequence of num_envs entries, each a str or None")
+        output = self._output(out)
+        if seed is not None:
+            self._core.seed(self._seed_value(seed))
+        self._core.reset(output["observation"], output["action_mask"], reset_mask, fens)
+        self._started = True
+        to_play = output["observation"][:, 112, 0, 0].astype(np.int8)
+        return output, {"to_play": to_play, "_to_play": np.ones(self.num_envs, dtype=np.bool_)}
+
+    def step(
+        self, actions: npt.ArrayLike, out: Observation | None = None
+    ) -> tuple[
+        Observation,
+        npt.NDArray[np.float32],
+        npt.NDArray[np.bool_],
+        npt.NDArray[np.bool_],
+        dict[str, Any],
+    ]:
+        """Plays one action per slot (see the class documentation for the autoreset modes).
+        Every action is checked before any is played: an action that is not legal in a slot
+        that is not being reset raises ``ValueError`` naming each such slot, with no slot
+        changed. ``out`` is a dict of the two arrays to fill instead of new ones."""
+        self._require_game()
+        chosen = _as_actions(actions, self.num_envs)
+        output = self._output(out)
+        n = self.num_envs
+        rewards = np.empty(n, dtype=np.float32)
+        terminations = np.empty(n, dtype=np.bool_)
+        truncations = np.empty(n, dtype=np.bool_)
+        to_play = np.empty(n, dtype=np.int8)
+        observation, mask = output["observation"], output["action_mask"]
+        self._core.step(chosen, observation, mask, rewards, terminations, truncations, to_play)
+        info: dict[str, Any] = {"to_play": to_play, "_to_play": np.ones(n, dtype=np.bool_)}
+        if self.autoreset_mode == "same_step":
+            ended = terminations | truncations
+            if ended.any():
+                self._report_final(info, ended, output, to_play)
+        return output, rewards, terminations, truncations, info
+
+    def _report_final(
+        self,
+        info: dict[str, Any],
+        ended: npt.NDArray[np.bool_],
+        output: Observation,
+        to_play: npt.NDArray[np.int8],
+    ) -> None:
+        """Same-step autoreset: the ending slots' last observations go into the info, as
+        Gymnasium's vector environments put them, and the slots start new games."""
+        slots = np.flatnonzero(ended)
+        final_observation = output["observation"][slots]
+        final_mask = output["action_mask"][slots]
+        final_obs = np.full(self.num_envs, None, dtype=object)
+        for k, i in enumerate(slots):
+            final_obs[i] = {"observation": final_observation[k], "action_mask": final_mask[k]}
+        final_to_play = np.zeros(self.num_envs, dtype=np.int8)
+        final_to_play[slots] = to_play[slots]
+        self._core.reset_ended(output["observation"], output["action_mask"])
+        to_play[slots] = output["observation"][slots, 112, 0, 0]
+        info["final_obs"] = final_obs
+        info["_final_obs"] = ended
+        info["final_info"] = {"to_play": final_to_play, "_to_play": ended.copy()}
+        info["_final_info"] = ended.copy()
+
+    def legal_actions(self) -> tuple[npt.NDArray[np.int32], npt.NDArray[np.int32]]:
+        """``(actions, counts)``: per slot its legal actions in ascending order, padded with
+        -1 to the largest count of the batch, and their number."""
+        self._require_game()
+        actions, counts = self._core.legal_actions()
+        return actions, counts
+
+    def roll_out(self) -> npt.NDArray[np.int32]:
+        """One ``Ortolan.roll_out`` per slot on all threads, each drawing from its slot's
+        stream: the result from White's point of view. The slot stays where its playout
+        stopped; a slot whose game ended counts as ended for autoreset."""
+        self._require_game()
+        return self._core.roll_out()
+
+    def save_state(self, slot: int) -> ortolan.State:
+        """A snapshot of one slot, interchangeable with ``Ortolan.save_state``'s."""
+        return self._core.save_state(slot)
+
+    def save_states(self) -> list[ortolan.State]:
+        """A snapshot of every slot."""
+        return self._core.save_states()
+
+    def restore_state(self, slot: int, state: ortolan.State) -> Observation:
+        """Puts a snapshot (from any ``Ortolan`` or slot) back into one slot and returns that
+        slot's observation and mask. The slot counts as not ended."""
+        output: Observation = {
+            "observation": np.empty((PLANES, 8, 8), dtype=self.dtype),
+            "action_mask": np.empty(ACTIONS, dtype=np.bool_),
+        }
+        self._core.restore_state(slot, state, output["observation"], output["action_mask"])
+        self._started = True
+        return output
+
+    def restore_states(
+        self, states: Sequence[ortolan.State], out: Observation | None = None
+    ) -> Observation:
+        """Puts one snapshot back into every slot, all checked before any slot changes, and
+        returns every slot's observation and mask."""
+        if isinstance(states, str | bytes) or not isinstance(states, Sequence):
+            raise TypeError("states must be a sequence of ortolan.State")
+        output = self._output(out)
+        self._core.restore_states(list(states), output["observation"], output["action_mask"])
+        self._started = True
+        return output
+
+    def __repr__(self) -> str:
+        return (
+            f"VectorOrtolan({self.num_envs}, threads={self.threads}, dtype={self.dtype.name}, "
+            f"autoreset_mode={self.autoreset_mode!r}, max_plies={self.max_plies})"
+        )
+
+
+def _mode_value(mode: AutoresetName) -> str:
+    return {v: k for k, v in _GYMNASIUM_MODES.items()}[mode]

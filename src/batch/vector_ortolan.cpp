@@ -1,0 +1,238 @@
+#include "batch/vector_ortolan.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+#include "batch/slot.h"
+
+namespace ortolan {
+
+namespace {
+
+// SplitMix64: a 64-bit state per slot is all a slot's stream needs.
+uint64_t next_random(uint64_t& state) {
+    uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+}
+
+}  // namespace
+
+VectorOrtolan::VectorOrtolan(int32_t num_envs, int32_t threads, int32_t observation_type,
+                             int32_t autoreset, int32_t max_plies)
+    : pool_(threads),
+      observation_type_(observation_type),
+      autoreset_(autoreset),
+      max_plies_(max_plies) {
+    if (num_envs < 1) throw std::invalid_argument("num_envs must be at least 1");
+    if (observation_type < observation_uint8 || observation_type > observation_int32)
+        throw std::invalid_argument("unknown observation type");
+    if (autoreset < autoreset_next_step || autoreset > autoreset_disabled)
+        throw std::invalid_argument("unknown autoreset mode");
+    if (max_plies < 0) throw std::invalid_argument("max_plies must be 0 (no limit) or more");
+    slots_.resize(static_cast<size_t>(num_envs));
+    trial_.resize(static_cast<size_t>(threads));
+    chunk_counts_.resize(static_cast<size_t>(threads));
+}
+
+void VectorOrtolan::seed(uint64_t seed) {
+    for (size_t i = 0; i < slots_.size(); ++i) {
+        uint64_t start = seed + i * 0xD1B54A32D192ED03ULL;
+        slots_[i].random = next_random(start);
+    }
+}
+
+void VectorOrtolan::start_game(Slot& slot, const char* fen) {
+    if (fen)
+        slot::reset_from_fen(slot.board, fen);
+    else
+        slot.board.reset();
+    slot::refresh_legal(slot.board);
+    slot.plies = 0;
+    slot.ended = false;
+}
+
+void VectorOrtolan::write_row(const Board& board, void* observation, uint8_t* mask) const {
+    switch (observation_type_) {
+        case observation_uint8:
+            board.write_observation(static_cast<uint8_t*>(observation));
+            break;
+        case observation_float32:
+            board.write_observation(static_cast<float*>(observation));
+            break;
+        default:
+            board.write_observation(static_cast<int32_t*>(observation));
+            break;
+    }
+    slot::write_mask(board, mask);
+}
+
+void VectorOrtolan::write(int32_t i, const BatchOutput& out) const {
+    static constexpr size_t element_size[] = {sizeof(uint8_t), sizeof(float), sizeof(int32_t)};
+    const auto row = static_cast<size_t>(i);
+    write_row(slots_[row].board,
+              static_cast<char*>(out.observation) +
+                  row * observation_size * element_size[observation_type_],
+              out.mask + row * action_count);
+}
+
+void VectorOrtolan::reset(const uint8_t* selected, const char* const* fens,
+                          const BatchOutput& out) {
+    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t chunk) {
+        for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
+            if (!selected || selected[i]) start_game(slots_[i], fens ? fens[i] : nullptr);
+            write(i, out);
+        }
+    });
+}
+
+int32_t VectorOrtolan::step(const int32_t* actions, const StepOutput& out) {
+    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t chunk) {
+        int32_t refused = 0;
+        for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
+            Slot& slot = slots_[i];
+            slot.refused = false;
+            if (resetting(slot)) continue;
+            const Move* move = slot::find_legal(slot.board, actions[i]);
+            if (move) {
+                slot.pending = *move;
+            } else {
+                slot.refused = true;
+                ++refused;
+            }
+        }
+        chunk_counts_[chunk] = refused;
+    });
+    int32_t refused = 0;
+    for (int32_t count : chunk_counts_) refused += count;
+    if (refused) return refused;
+
+    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t chunk) {
+        for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
+            Slot& slot = slots_[i];
+            Outcome result{0, 0};
+            bool truncated = false;
+            if (resetting(slot)) {
+                start_game(slot, nullptr);
+            } else {
+                slot.board.advance(slot.pending);
+                result = slot.board.outcome(slot::refresh_legal(slot.board));
+                slot.plies = wrapping_add(slot.plies, 1);
+                truncated = !result.done && max_plies_ > 0 && slot.plies >= max_plies_;
+                slot.ended = result.done || truncated;
+            }
+            out.rewards[i] = static_cast<float>(result.reward);
+            out.terminated[i] = static_cast<uint8_t>(result.done);
+            out.truncated[i] = truncated;
+            out.to_play[i] = static_cast<int8_t>(slot.board.side);
+            write(i, out.batch);
+        }
+    });
+    return 0;
+}
+
+void VectorOrtolan::reset_ended(const BatchOutput& out) {
+    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t chunk) {
+        for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
+            if (!slots_[i].ended) continue;
+            start_game(slots_[i], nullptr);
+            write(i, out);
+        }
+    });
+}
+
+int32_t VectorOrtolan::legal_width() {
+    size_t width = 0;
+    for (const Slot& slot : slots_) width = std::max(width, slot.board.ActionMap.size());
+    return static_cast<int32_t>(width);
+}
+
+void VectorOrtolan::legal_actions(int32_t width, int32_t* actions, int32_t* counts) {
+    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t) {
+        for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
+            int32_t* row = actions + static_cast<size_t>(i) * static_cast<size_t>(width);
+            int32_t count = 0;
+            for (const ActionMap::Entry& e : slots_[i].board.ActionMap) row[count++] = e.first;
+            std::fill(row + count, row + width, -1);
+            counts[i] = count;
+        }
+    });
+}
+
+void VectorOrtolan::roll_out(int32_t* results) {
+    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t) {
+        for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
+            Slot& slot = slots_[i];
+            const int32_t before = slot.board.total_move_count;
+            results[i] = slot.board.roll_out(static_cast<uint32_t>(next_random(slot.random) >> 32));
+            slot.plies =
+                wrapping_add(slot.plies, wrapping_add(slot.board.total_move_count, -before));
+            const Outcome result = slot.board.outcome(slot::refresh_legal(slot.board));
+            if (result.done || (max_plies_ > 0 && slot.plies >= max_plies_)) slot.ended = true;
+        }
+    });
+}
+
+State VectorOrtolan::save_state(int32_t i) const {
+    return slots_[static_cast<size_t>(i)].board.save_state();
+}
+
+void VectorOrtolan::save_states(State* out) {
+    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t) {
+        for (auto i = static_cast<int32_t>(begin); i < end; ++i)
+            out[i] = slots_[i].board.save_state();
+    });
+}
+
+void VectorOrtolan::restore_state(int32_t i, const State& state, void* observation, uint8_t* mask) {
+    Slot& slot = slots_[static_cast<size_t>(i)];
+    slot.board.restore_state(state);
+    slot::refresh_legal(slot.board);
+    slot.ended = false;
+    write_row(slot.board, observation, mask);
+}
+
+void VectorOrtolan::restore_states(const State* const* states, const BatchOutput& out) {
+    // Board::restore_state refuses a State it cannot play before writing anything; trying each
+    // on a spare Board first leaves every slot as it was when one is refused.
+    std::vector<int32_t>& first_bad = chunk_counts_;
+    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t chunk) {
+        first_bad[chunk] = -1;
+        for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
+            try {
+                trial_[chunk].restore_state(*states[i]);
+            } catch (const std::invalid_argument&) {
+                first_bad[chunk] = i;
+                return;
+            }
+        }
+    });
+    for (int32_t bad : first_bad) {
+        if (bad < 0) continue;
+        try {
+            trial_[0].restore_state(*states[bad]);
+        } catch (const std::invalid_argument& error) {
+            throw std::invalid_argument("states[" + std::to_string(bad) + "]: " + error.what());
+        }
+    }
+    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t chunk) {
+        for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
+            Slot& slot = slots_[i];
+            slot.board.restore_state(*states[i]);
+            slot::refresh_legal(slot.board);
+            slot.ended = false;
+            write(i, out);
+        }
+    });
+}
+
+void VectorOrtolan::observe(const BatchOutput& out) {
+    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t chunk) {
+        for (auto i = static_cast<int32_t>(begin); i < end; ++i) write(i, out);
+    });
+}
+
+}  // namespace ortolan

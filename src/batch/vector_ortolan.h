@@ -1,0 +1,131 @@
+// VectorOrtolan: many games side by side, stepped together on a fixed pool of threads.
+//
+// Each slot holds one Board for the life of the VectorOrtolan and is driven exactly as an
+// Ortolan driven with the same calls would be. Results land in buffers the caller provides,
+// one row per slot, so nothing is allocated per step; slots are split among the threads in
+// contiguous chunks, and a slot's result never depends on the number of threads (the only
+// randomness, that of roll_out, comes from a stream of the slot's own).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "batch/thread_pool.h"
+#include "engine/board.h"
+#include "extras/state.h"
+
+namespace ortolan {
+
+// Values of one slot's observation: 119 planes of 64 squares, row-major [plane][square].
+inline constexpr int32_t observation_size = observation_planes * 64;
+
+// Element type of the observations: exact int32, uint8 clipped to 0..255, or float32.
+inline constexpr int32_t observation_uint8 = 0;
+inline constexpr int32_t observation_float32 = 1;
+inline constexpr int32_t observation_int32 = 2;
+
+// What becomes of a slot whose game has ended (terminated, or truncated at max_plies): with
+// next_step the following step resets it and ignores its action; with same_step the step
+// that ends it reports the ending and then resets it (see reset_ended); with disabled only
+// reset does.
+inline constexpr int32_t autoreset_next_step = 0;
+inline constexpr int32_t autoreset_same_step = 1;
+inline constexpr int32_t autoreset_disabled = 2;
+
+// Where observations and masks go: observation holds observation_size values of the
+// observation type per slot, mask action_count bytes (0 or 1) per slot, slot after slot.
+struct BatchOutput {
+    void* observation;
+    uint8_t* mask;
+};
+
+// What step writes: the observations and masks after the step, and per slot the reward
+// (White's point of view), whether the game terminated or was truncated, and the side to move.
+struct StepOutput {
+    BatchOutput batch;
+    float* rewards;
+    uint8_t* terminated;
+    uint8_t* truncated;
+    int8_t* to_play;
+};
+
+class VectorOrtolan {
+public:
+    // num_envs >= 1 slots, none holding a game until reset; max_plies 0 for no limit.
+    // Throws std::invalid_argument for a setting out of range.
+    VectorOrtolan(int32_t num_envs, int32_t threads, int32_t observation_type, int32_t autoreset,
+                  int32_t max_plies);
+
+    int32_t num_envs() const { return static_cast<int32_t>(slots_.size()); }
+    int32_t threads() const { return pool_.size(); }
+    int32_t observation_type() const { return observation_type_; }
+    int32_t autoreset() const { return autoreset_; }
+    int32_t max_plies() const { return max_plies_; }
+
+    // Seeds every slot's random stream from the seed and the slot's index alone.
+    void seed(uint64_t seed);
+
+    // Starts a new game in each slot where selected is nonzero (every slot when selected is
+    // null): Board::reset, or the FEN text fens[i] when fens and fens[i] are not null. Then
+    // writes every slot's observation and mask.
+    void reset(const uint8_t* selected, const char* const* fens, const BatchOutput& out);
+
+    // Plays one action per slot. Every action is checked first: when any slot that is not
+    // being reset has an action that is not legal there, nothing changes and the number of
+    // such slots is returned (refused(i) tells which). Otherwise returns 0 after the step.
+    int32_t step(const int32_t* actions, const StepOutput& out);
+    bool refused(int32_t slot) const { return slots_[static_cast<size_t>(slot)].refused; }
+
+    // A slot whose game ended at its last step or playout and has not been reset since.
+    bool ended(int32_t slot) const { return slots_[static_cast<size_t>(slot)].ended; }
+    // Resets every ended slot and writes its new observation and mask; other rows are left.
+    void reset_ended(const BatchOutput& out);
+
+    // The largest number of legal actions of any slot.
+    int32_t legal_width();
+    // Per slot, its legal actions in ascending order padded with -1 to width (at least
+    // legal_width()) values, and their number.
+    void legal_actions(int32_t width, int32_t* actions, int32_t* counts);
+
+    // One Board::roll_out per slot, seeded from the slot's stream; a slot whose playout ended
+    // its game counts as ended.
+    void roll_out(int32_t* results);
+
+    State save_state(int32_t slot) const;
+    void save_states(State* out);
+    // Restores one slot and writes its observation (observation_size values) and mask.
+    // Throws std::invalid_argument, with the slot unchanged, for a State that cannot be played.
+    void restore_state(int32_t slot, const State& state, void* observation, uint8_t* mask);
+    // Restores every slot from states[slot], all states checked before any slot changes.
+    void restore_states(const State* const* states, const BatchOutput& out);
+
+    // Writes every slot's observation and mask as they stand.
+    void observe(const BatchOutput& out);
+
+private:
+    struct Slot {
+        Board board;
+        int32_t plies = 0;     // since the slot's last reset
+        uint64_t random = 0;   // the slot's random stream
+        Move pending = 0;      // the move of the action being played
+        bool ended = false;    // see ended()
+        bool refused = false;  // see refused()
+    };
+
+    bool resetting(const Slot& slot) const {
+        return autoreset_ != autoreset_disabled && slot.ended;
+    }
+    void start_game(Slot& slot, const char* fen);
+    void write_row(const Board& board, void* observation, uint8_t* mask) const;
+    void write(int32_t slot, const BatchOutput& out) const;
+
+    std::vector<Slot> slots_;
+    ThreadPool pool_;
+    std::vector<Board> trial_;  // one per thread, for checking states
+    std::vector<int32_t> chunk_counts_;
+    int32_t observation_type_;
+    int32_t autoreset_;
+    int32_t max_plies_;
+};
+
+}  // namespace ortolan
