@@ -81,7 +81,7 @@ void VectorOrtolan::write(int32_t i, const BatchOutput& out) const {
 
 void VectorOrtolan::reset(const uint8_t* selected, const char* const* fens,
                           const BatchOutput& out) {
-    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t chunk) {
+    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t) {
         for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
             if (!selected || selected[i]) start_game(slots_[i], fens ? fens[i] : nullptr);
             write(i, out);
@@ -110,7 +110,7 @@ int32_t VectorOrtolan::step(const int32_t* actions, const StepOutput& out) {
     for (int32_t count : chunk_counts_) refused += count;
     if (refused) return refused;
 
-    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t chunk) {
+    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t) {
         for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
             Slot& slot = slots_[i];
             Outcome result{0, 0};
@@ -135,7 +135,7 @@ int32_t VectorOrtolan::step(const int32_t* actions, const StepOutput& out) {
 }
 
 void VectorOrtolan::reset_ended(const BatchOutput& out) {
-    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t chunk) {
+    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t) {
         for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
             if (!slots_[i].ended) continue;
             start_game(slots_[i], nullptr);
@@ -218,7 +218,7 @@ void VectorOrtolan::restore_states(const State* const* states, const BatchOutput
             throw std::invalid_argument("states[" + std::to_string(bad) + "]: " + error.what());
         }
     }
-    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t chunk) {
+    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t) {
         for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
             Slot& slot = slots_[i];
             slot.board.restore_state(*states[i]);
@@ -230,7 +230,7 @@ void VectorOrtolan::restore_states(const State* const* states, const BatchOutput
 }
 
 void VectorOrtolan::observe(const BatchOutput& out) {
-    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t chunk) {
+    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t) {
         for (auto i = static_cast<int32_t>(begin); i < end; ++i) write(i, out);
     });
 }
