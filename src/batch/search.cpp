@@ -103,20 +103,19 @@ void Search::write_leaves(void* observations, int32_t type, bool* masks) {
     constexpr size_t planes = observation_planes * 64;
     const size_t per_tree = static_cast<size_t>(settings_.leaves_per_batch);
     each_tree([&](size_t t) {
-        search_board::ObservationScratch scratch;
         const SearchTree& tree = trees_[t];
         size_t row = static_cast<size_t>(first_rows_[t]);
         for (const PendingVisit& visit : tree.pending()) {
             if (visit.slot < 0) continue;
             const Board& board = boards_[t * per_tree + static_cast<size_t>(visit.slot)];
             if (type == observation_uint8)
-                search_board::write_observation(board, scratch,
+                search_board::write_observation(board,
                                                 static_cast<uint8_t*>(observations) + row * planes);
             else if (type == observation_float32)
-                search_board::write_observation(board, scratch,
+                search_board::write_observation(board,
                                                 static_cast<float*>(observations) + row * planes);
             else
-                search_board::write_observation(board, scratch,
+                search_board::write_observation(board,
                                                 static_cast<int32_t*>(observations) + row * planes);
             bool* mask = masks + row * action_count;
             std::memset(mask, 0, action_count);

@@ -18,12 +18,10 @@
 
 #include "batch/search_tree.h"
 #include "batch/thread_pool.h"
+#include "batch/vector_ortolan.h"
 #include "engine/board.h"
 
 namespace ortolan {
-
-// Element types of the observations the evaluator receives.
-enum : int32_t { observation_uint8 = 0, observation_float32 = 1, observation_int32 = 2 };
 
 class Search {
 public:
@@ -43,6 +41,7 @@ public:
     // The steps of a batch. select returns the number of leaves to evaluate (the rows of the
     // batch); check returns the fault of the lowest row, if any.
     int32_t select();
+    // Observations as `type` (observation_uint8, _float32 or _int32 of the batched environment).
     void write_leaves(void* observations, int32_t type, bool* masks);
     LeafFault check(const float* priors, const float* values);
     void apply(const float* priors, const float* values);
