@@ -6,7 +6,7 @@ from pathlib import Path
 
 import numpy as np
 import pytest
-from ortolan_vector import Search, SearchResult
+from ortolan_vector import Search, SearchResult, VectorOrtolan
 from support import KIWIPETE_FEN, state_fields
 
 import ortolan
@@ -290,3 +290,21 @@ def test_select_actions_draws_in_proportion_to_visits_raised_to_one_over_tempera
     )
     with pytest.raises(ValueError, match="temperature"):
         result.select_actions(-1.0)
+
+
+def test_a_vector_environment_lends_its_games_as_they_stand():
+    envs = VectorOrtolan(3, dtype=np.float32, threads=1)
+    obs, _ = envs.reset(seed=0)
+    actions, _ = envs.legal_actions()
+    obs, *_ = envs.step(actions[:, 0])
+    search = Search(envs, simulations=4, seed=12)
+    saved = [state_fields(s) for s in envs.save_states()]
+    envs.step(envs.legal_actions()[0][:, 0])  # later moves do not reach the search
+    after = [state_fields(s) for s in envs.save_states()]
+    batches = []
+    search.run(lambda o, m: (batches.append((o.copy(), m.copy())), uniform(o, m))[1])
+    roots_seen, masks_seen = batches[0]
+    assert roots_seen.dtype == np.float32
+    np.testing.assert_array_equal(roots_seen, obs["observation"])
+    np.testing.assert_array_equal(masks_seen, obs["action_mask"])
+    assert [state_fields(s) for s in envs.save_states()] == after != saved
