@@ -23,13 +23,6 @@ Evaluator = Callable[
 _DTYPE_CODES = {np.dtype(np.uint8): 0, np.dtype(np.float32): 1, np.dtype(np.int32): 2}
 
 
-def _default_threads() -> int:
-    try:
-        return len(os.sched_getaffinity(0))
-    except AttributeError:  # pragma: no cover - platforms without affinity masks
-        return os.cpu_count() or 1
-
-
 def _whole(name: str, value: object, low: int, high: int | None = None) -> int:
     if isinstance(value, bool) or not isinstance(value, int | np.integer):
         raise TypeError(f"{name} must be an int, not {type(value).__name__}")
@@ -133,7 +126,7 @@ class Search:
             # and few enough a tree that virtual losses do not blur its search.
             leaves_per_batch = max(1, min(8, 64 // max(1, len(states))))
         leaves = _whole("leaves_per_batch", leaves_per_batch, 1, 4096)
-        threads = _default_threads() if threads is None else threads
+        threads = (os.process_cpu_count() or 1) if threads is None else threads
         threads = _whole("threads", threads, 1, 1024)
         if seed is None:
             seed = int.from_bytes(os.urandom(8), "little")
