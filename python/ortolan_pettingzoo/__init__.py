@@ -15,11 +15,11 @@ agents are then terminated. With ``max_plies`` set, a game still running after t
 plies is truncated instead.
 """
 
-import itertools
 import typing
 
 import gymnasium
 import numpy as np
+from ortolan_vector import VectorOrtolan
 from pettingzoo import AECEnv
 from pettingzoo.utils import wrappers
 
@@ -42,11 +42,6 @@ def _observation_bounds() -> tuple[np.ndarray, np.ndarray]:
     high[118] = INT32.max
     shape = (8, 8, PLANES)
     return np.broadcast_to(low, shape).copy(), np.broadcast_to(high, shape).copy()
-
-
-def _as_array(planes: list[list[int]]) -> np.ndarray:
-    flat = np.fromiter(itertools.chain.from_iterable(planes), dtype=np.int32, count=PLANES * 64)
-    return flat.reshape(PLANES, 8, 8)
 
 
 def _other_seat(planes: np.ndarray) -> np.ndarray:
@@ -79,7 +74,11 @@ class OrtolanChessEnv(AECEnv):
             raise ValueError("max_plies must be None or at least 1")
         self.render_mode = render_mode
         self.max_plies = max_plies
-        self.game = ortolan.Ortolan()
+        # One slot of the batched environment, on the calling thread: it writes observations and
+        # masks straight into new arrays at every step and truncates at max_plies itself.
+        self.game = VectorOrtolan(
+            1, threads=1, dtype=np.int32, autoreset_mode="disabled", max_plies=max_plies
+        )
         self.possible_agents = ["player_0", "player_1"]
         low, high = _observation_bounds()
         observation_space = gymnasium.spaces.Dict(
@@ -95,7 +94,6 @@ class OrtolanChessEnv(AECEnv):
         self._planes = np.zeros((PLANES, 8, 8), dtype=np.int32)
         self._mask = np.zeros(ACTIONS, dtype=np.int8)
         self._side = 0
-        self._plies = 0
 
     def observation_space(self, agent):
         return self.observation_spaces[agent]
@@ -108,9 +106,9 @@ class OrtolanChessEnv(AECEnv):
         if seed is not None:
             for offset, agent in enumerate(self.possible_agents):
                 self.action_spaces[agent].seed(seed + offset)
-        side, planes, _, _ = self.game.reset()
-        self._record(side, planes)
-        self._plies = 0
+        observation, info = self.game.reset()
+        side = int(info["to_play"][0])
+        self._record(side, observation)
         self.agents = self.possible_agents[:]
         self.rewards = dict.fromkeys(self.agents, 0)
         self._cumulative_rewards = dict.fromkeys(self.agents, 0)
@@ -121,11 +119,10 @@ class OrtolanChessEnv(AECEnv):
         if self.render_mode == "human":
             self.render()
 
-    def _record(self, side: int, planes: list[list[int]]) -> None:
+    def _record(self, side: int, observation: dict[str, np.ndarray]) -> None:
         self._side = side
-        self._planes = _as_array(planes)
-        mask = self.game.get_actions()
-        self._mask = np.fromiter(itertools.chain.from_iterable(mask), dtype=np.int8, count=ACTIONS)
+        self._planes = observation["observation"][0]
+        self._mask = observation["action_mask"][0].view(np.int8)
 
     def observe(self, agent):
         mover = self.possible_agents[self._side]
@@ -140,14 +137,18 @@ class OrtolanChessEnv(AECEnv):
             self._was_dead_step(action)
             return
         # An illegal action raises ValueError("Invalid action") and changes nothing.
-        side, planes, reward, done = self.game.step(int(action))
-        self._plies += 1
-        self._record(side, planes)
+        action = int(action)
+        if not (0 <= action < ACTIONS and self._mask[action]):
+            raise ValueError("Invalid action")
+        observation, rewards, terminated, truncated, info = self.game.step([action])
+        side = int(info["to_play"][0])
+        self._record(side, observation)
         self._cumulative_rewards[agent] = 0
+        reward = int(rewards[0])
         self.rewards = {"player_0": reward, "player_1": -reward}
-        if done:
+        if terminated[0]:
             self.terminations = dict.fromkeys(self.agents, True)
-        elif self.max_plies is not None and self._plies >= self.max_plies:
+        elif truncated[0]:
             self.truncations = dict.fromkeys(self.agents, True)
         self.agent_selection = self.possible_agents[side]
         self._accumulate_rewards()
@@ -158,7 +159,9 @@ class OrtolanChessEnv(AECEnv):
         if self.render_mode is None:
             gymnasium.logger.warn("render() called without a render_mode; nothing is drawn")
             return
-        self.game.render()
+        board = ortolan.Ortolan()
+        board.restore_state(self.game.save_state(0))
+        board.render()
 
     def close(self) -> None:
         pass

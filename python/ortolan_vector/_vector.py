@@ -173,8 +173,20 @@ class VectorOrtolan(_Base):
                 }
             )
             self.single_action_space = spaces.Discrete(ACTIONS)
-            self.observation_space = batch_space(self.single_observation_space, self.num_envs)
             self.action_space = batch_space(self.single_action_space, self.num_envs)
+        self._observation_space: Any = None
+
+    # The batched observation space holds bounds for every entry of every slot, several times
+    # the size of the observations themselves, so it is built on first use only.
+    @property
+    def observation_space(self) -> Any:
+        if self._observation_space is None and gymnasium is not None:
+            self._observation_space = batch_space(self.single_observation_space, self.num_envs)
+        return self._observation_space
+
+    @observation_space.setter
+    def observation_space(self, space: Any) -> None:
+        self._observation_space = space
 
     @staticmethod
     def _seed_value(seed: int | None) -> int:

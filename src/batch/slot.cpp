@@ -8,9 +8,15 @@ namespace ortolan::slot {
 int32_t refresh_legal(Board& board) {
     ActionMap::Entry legal[max_moves];
     const int32_t count = board.legal_actions(legal);
-    std::sort(legal, legal + count, [](const ActionMap::Entry& a, const ActionMap::Entry& b) {
-        return a.first < b.first;
-    });
+    // Sorted as single integers, action number above the move, then written back in order.
+    uint64_t keys[max_moves];
+    for (int32_t i = 0; i < count; ++i)
+        keys[i] =
+            static_cast<uint64_t>(legal[i].first) << 32 | static_cast<uint32_t>(legal[i].second);
+    std::sort(keys, keys + count);
+    for (int32_t i = 0; i < count; ++i)
+        legal[i] = {static_cast<int32_t>(keys[i] >> 32),
+                    static_cast<Move>(static_cast<uint32_t>(keys[i]))};
     board.ActionMap.assign(legal, count);
     return count;
 }

@@ -45,7 +45,10 @@ def test_adapter_and_stub_package_are_installed_beside_the_module():
     import ortolan_pettingzoo
 
     platlib = Path(sysconfig.get_paths()["platlib"]).resolve()
-    assert Path(ortolan_pettingzoo.__file__).resolve() == platlib / "ortolan_pettingzoo.py"
+    assert (
+        Path(ortolan_pettingzoo.__file__).resolve()
+        == platlib / "ortolan_pettingzoo" / "__init__.py"
+    )
     stub = platlib / "ortolan-stubs" / "__init__.pyi"
     assert stub.read_text() == (platlib / "ortolan.pyi").read_text()
     assert "class Ortolan:" in stub.read_text()
