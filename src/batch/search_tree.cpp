@@ -10,6 +10,7 @@ void SearchTree::reset(const Board& root, const TreeRandom& random, int32_t rese
     root_ = root;
     // The search never steps the root itself, so its action numbering is not needed.
     root_.ActionMap.clear();
+    make_room_for_paths();
     nodes_.clear();
     nodes_.reserve(static_cast<size_t>(reserve_nodes));
     nodes_.push_back(fresh_node(0, 0, 0.0f));
@@ -17,6 +18,13 @@ void SearchTree::reset(const Board& root, const TreeRandom& random, int32_t rese
     pending_.clear();
     random_ = random;
     noise_due_ = false;
+}
+
+// Each simulation copies the root's game and records the positions of its path in the copy's
+// repetition map; with room for a few dozen more, the map does not grow (and allocate) during
+// a simulation.
+void SearchTree::make_room_for_paths() {
+    root_.repetition_count.reserve(root_.repetition_count.size() + 24);
 }
 
 int32_t SearchTree::remaining(const SearchSettings& settings) const {

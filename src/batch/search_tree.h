@@ -115,6 +115,7 @@ public:
     void advance(int32_t action, Move move);
 
 private:
+    void make_room_for_paths();
     int32_t best_child(int32_t parent, const SearchSettings& settings) const;
     // From the root to a leaf by PUCT, playing the moves on board; the path goes to the store.
     int32_t descend(const SearchSettings& settings, Board& board);

@@ -63,6 +63,7 @@ bool SearchTree::root_move(int32_t action, Move& move) {
 
 void SearchTree::advance(int32_t action, Move move) {
     search_board::play(root_, move);
+    make_room_for_paths();
     root_priors_.clear();
     int32_t chosen = -1;
     const SearchNode& root = nodes_[0];
