@@ -19,7 +19,9 @@ void check_settings(const SearchSettings& s) {
         refuse("dirichlet_alpha must be finite and > 0");
     if (!(s.dirichlet_fraction >= 0.0f && s.dirichlet_fraction <= 1.0f))
         refuse("dirichlet_fraction must be in [0, 1]");
-    if (s.leaves_per_batch < 1) refuse("leaves_per_batch must be at least 1");
+    // A node counts the visits in flight through it in 16 bits.
+    if (s.leaves_per_batch < 1 || s.leaves_per_batch > 4096)
+        refuse("leaves_per_batch must be in [1, 4096]");
 }
 
 // The engine plays only from positions with one king a side and no square taken twice.
@@ -32,10 +34,11 @@ void check_root(const Board& root, int32_t index) {
                                     "a side and no square holding two pieces");
 }
 
-// Room for the nodes of a run: a few dozen children for each expanded leaf.
+// Room for the nodes of a run, a few dozen children for each expanded leaf, up to 2 MB a tree;
+// a larger tree grows its arrays by doubling.
 int32_t reserve_for(const SearchSettings& s) {
     const int64_t nodes = (static_cast<int64_t>(s.simulations) + 1) * 40;
-    return static_cast<int32_t>(nodes < (1 << 22) ? nodes : (1 << 22));
+    return static_cast<int32_t>(nodes < (1 << 16) ? nodes : (1 << 16));
 }
 
 }  // namespace

@@ -318,5 +318,36 @@ TEST(SearchFaults, ARefusedAnswerLeavesTheTreesAsTheyWere) {
     EXPECT_EQ(std::accumulate(counts.begin(), counts.end(), 0), 120);
 }
 
+bool refused(void (*change)(SearchSettings&)) {
+    const Board start = game_from_fen(start_position);
+    SearchSettings settings = settings_with(10);
+    change(settings);
+    try {
+        Search search(settings, &start, 1, 0, 1);
+    } catch (const std::invalid_argument&) {
+        return true;
+    }
+    return false;
+}
+
+TEST(SearchSettingsCheck, OutOfRangeSettingsAndRootsAreRefused) {
+    EXPECT_TRUE(refused([](SearchSettings& s) { s.simulations = 0; }));
+    EXPECT_TRUE(refused([](SearchSettings& s) { s.c_puct = -1.0f; }));
+    EXPECT_TRUE(refused([](SearchSettings& s) { s.c_puct = NAN; }));
+    EXPECT_TRUE(refused([](SearchSettings& s) { s.dirichlet_alpha = 0.0f; }));
+    EXPECT_TRUE(refused([](SearchSettings& s) { s.dirichlet_fraction = 1.5f; }));
+    EXPECT_TRUE(refused([](SearchSettings& s) { s.leaves_per_batch = 0; }));
+    EXPECT_TRUE(refused([](SearchSettings& s) { s.leaves_per_batch = 5000; }));
+    EXPECT_FALSE(refused([](SearchSettings&) {}));
+    // Positions the engine cannot play from: no king, two kings a side, a square taken twice.
+    for (const char* fen : {"8/8/8/8/8/8/8/4K3 w - - 0 1", "k7/8/8/8/8/8/8/KK6 w - - 0 1"}) {
+        const Board bad = game_from_fen(fen);
+        EXPECT_THROW(Search(settings_with(10), &bad, 1, 0, 1), std::invalid_argument) << fen;
+    }
+    Board overlapping = game_from_fen(start_position);
+    overlapping.bitboards[piece::N] |= overlapping.bitboards[piece::P];
+    EXPECT_THROW(Search(settings_with(10), &overlapping, 1, 0, 1), std::invalid_argument);
+}
+
 }  // namespace
 }  // namespace ortolan
