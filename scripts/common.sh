@@ -3,7 +3,7 @@
 
 ORTOLAN_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 ORTOLAN_VENV="$ORTOLAN_ROOT/.venv"
-ORTOLAN_MIN_CMAKE="3.20"
+ORTOLAN_MIN_CMAKE="3.25"
 
 log() { printf '==> %s\n' "$*" >&2; }
 die() { printf 'error: %s\n' "$*" >&2; exit 1; }

@@ -5,6 +5,8 @@
 // between the king and an enemy slider keeps only the squares of that line; en passant is
 // legal when the king is not attacked with the two pawns gone and the capturing one arrived.
 // Any other position is judged by trial, as make_move would judge each generated move.
+#include <type_traits>
+
 #include "engine/attacks.h"
 #include "engine/board.h"
 
@@ -26,10 +28,10 @@ constexpr Bitboard forward(Bitboard b, int32_t file_step = 0) {
     return step < 0 ? b >> -step : b << step;
 }
 
-template <int32_t us, bool first_only>
+template <int32_t us, class Out, bool first_only>
 class Generator {
 public:
-    Generator(const Board& board, Move* out) : board_(board), out_(out) {}
+    Generator(const Board& board, Out* out) : board_(board), out_(out) {}
 
     // The number of legal moves written to out, or with first_only 1 as soon as one is found.
     int32_t run();
@@ -39,13 +41,25 @@ private:
     static constexpr int32_t own = us == white ? 0 : 6;
     static constexpr int32_t foe = 6 - own;
 
+    // Writes a move, with its action number when Out is an ActionMap entry.
+    void store(Move move) {
+        if constexpr (std::is_same_v<Out, Move>)
+            out_[count_++] = move;
+        else
+            out_[count_++] = {action_number(move, us), move};
+    }
     // Adds one move per target; with first_only, true when there is one.
     bool add(int32_t source, Bitboard targets, int32_t piece) {
         if constexpr (first_only) return targets != 0;
+        const Move base = encode_move(source, 0, piece, 0, 0, 0, 0, 0);
+        const int8_t* planes = plane_tables.plane[us][source];
         while (targets) {
             const int32_t target = pop_lowest(targets);
-            out_[count_++] =
-                encode_move(source, target, piece, 0, get_bit(enemy_, target), 0, 0, 0);
+            const Move move = base | target << 6 | get_bit(enemy_, target) << 20;
+            if constexpr (std::is_same_v<Out, Move>)
+                out_[count_++] = move;
+            else
+                out_[count_++] = {planes[target] * 64 + source, move};
         }
         return false;
     }
@@ -56,11 +70,11 @@ private:
             const int32_t target = pop_lowest(targets);
             const int32_t source = target - shift;
             if (row_of(target) != (us == white ? 0 : 7)) {
-                out_[count_++] = encode_move(source, target, own, 0, capture, double_push, 0, 0);
+                store(encode_move(source, target, own, 0, capture, double_push, 0, 0));
                 continue;
             }
             for (int32_t kind : {piece::Q, piece::R, piece::B, piece::N})
-                out_[count_++] = encode_move(source, target, own, own + kind, capture, 0, 0, 0);
+                store(encode_move(source, target, own, own + kind, capture, 0, 0, 0));
         }
         return false;
     }
@@ -81,7 +95,7 @@ private:
     bool enpassant_is_legal(int32_t source, int32_t king) const;
 
     const Board& board_;
-    Move* out_;
+    Out* out_;
     int32_t count_ = 0;
     Bitboard enemy_ = 0;
     int32_t pin_count_ = 0;
@@ -89,8 +103,8 @@ private:
     Bitboard pin_line_[8];
 };
 
-template <int32_t us, bool first_only>
-bool Generator<us, first_only>::enpassant_is_legal(int32_t source, int32_t king) const {
+template <int32_t us, class Out, bool first_only>
+bool Generator<us, Out, first_only>::enpassant_is_legal(int32_t source, int32_t king) const {
     const Bitboard* pieces = board_.bitboards;
     const int32_t target = board_.enpassant;
     const Bitboard taken = square_bit(us == white ? target + 8 : target - 8) & pieces[foe];
@@ -103,8 +117,8 @@ bool Generator<us, first_only>::enpassant_is_legal(int32_t source, int32_t king)
              (rook_attacks(king, after) & (pieces[foe + piece::R] | pieces[foe + piece::Q])));
 }
 
-template <int32_t us, bool first_only>
-int32_t Generator<us, first_only>::run() {
+template <int32_t us, class Out, bool first_only>
+int32_t Generator<us, Out, first_only>::run() {
     const Bitboard* pieces = board_.bitboards;
     const Bitboard king_bit = pieces[own + piece::K];
     const int32_t king = lowest_square(king_bit);
@@ -140,7 +154,7 @@ int32_t Generator<us, first_only>::run() {
             if ((board_.castle & rule.right) && !(all & rule.must_be_empty) &&
                 !get_bit(attacked, rule.passed) && !get_bit(attacked, rule.king_to)) {
                 if constexpr (first_only) return 1;
-                out_[count_++] = rule.move;
+                store(rule.move);
             }
         }
     }
@@ -190,16 +204,16 @@ int32_t Generator<us, first_only>::run() {
             const int32_t source = pop_lowest(b);
             if (!enpassant_is_legal(source, king)) continue;
             if constexpr (first_only) return 1;
-            out_[count_++] = encode_move(source, target, own, 0, 1, 0, 1, 0);
+            store(encode_move(source, target, own, 0, 1, 0, 1, 0));
         }
     }
     return count_;
 }
 
-template <bool first_only>
-int32_t generate_legal(const Board& board, Move* out) {
-    return board.side == white ? Generator<white, first_only>(board, out).run()
-                               : Generator<black, first_only>(board, out).run();
+template <bool first_only, class Out>
+int32_t generate_legal(const Board& board, Out* out) {
+    return board.side == white ? Generator<white, Out, first_only>(board, out).run()
+                               : Generator<black, Out, first_only>(board, out).run();
 }
 
 }  // namespace
@@ -231,8 +245,17 @@ int32_t Board::legal_moves(MoveList& list) {
     return list.count = kept;
 }
 
+int32_t Board::legal_actions(ActionMap::Entry* out) {
+    if (direct_generation_applies()) return generate_legal<false>(*this, out);
+    MoveList list;
+    const int32_t count = legal_moves(list);
+    for (int32_t i = 0; i < count; ++i)
+        out[i] = {action_number(list.moves[i], side), list.moves[i]};
+    return count;
+}
+
 bool Board::has_legal_move() {
-    if (direct_generation_applies()) return generate_legal<true>(*this, nullptr) != 0;
+    if (direct_generation_applies()) return generate_legal<true, Move>(*this, nullptr) != 0;
     MoveList list;
     generate_moves(list);
     for (int32_t i = 0; i < list.count; ++i)

@@ -35,16 +35,25 @@ constexpr int32_t distance_of(int32_t source, int32_t target) {
     return dr > df ? dr : df;
 }
 
+// Knight planes by source - target: the same for both sides.
+constexpr int32_t knight_offsets[8] = {17, 15, 6, -10, -17, -15, -6, 10};
+
 constexpr PlaneTables make_plane_tables() {
     PlaneTables t{};
-    for (int32_t side = 0; side < 2; ++side)
-        for (int32_t source = 0; source < 64; ++source)
-            for (int32_t target = 0; target < 64; ++target)
-                if (source != target)
-                    t.straight[side][source][target] = static_cast<int8_t>(
-                        direction_of(source, target, side) * 7 + distance_of(source, target) - 1);
-    constexpr int32_t offsets[8] = {17, 15, 6, -10, -17, -15, -6, 10};
-    for (int32_t i = 0; i < 8; ++i) t.knight[offsets[i] + 17] = static_cast<int8_t>(56 + i);
+    for (int32_t side = 0; side < 2; ++side) {
+        for (int32_t source = 0; source < 64; ++source) {
+            for (int32_t target = 0; target < 64; ++target) {
+                const int32_t dr = magnitude(row_of(target) - row_of(source));
+                const int32_t df = magnitude(file_of(target) - file_of(source));
+                int32_t plane =
+                    direction_of(source, target, side) * 7 + distance_of(source, target) - 1;
+                if (dr * df == 2)
+                    for (int32_t i = 0; i < 8; ++i)
+                        if (knight_offsets[i] == source - target) plane = 56 + i;
+                if (source != target) t.plane[side][source][target] = static_cast<int8_t>(plane);
+            }
+        }
+    }
     return t;
 }
 
@@ -61,31 +70,9 @@ bool operator==(const ActionMap& a, const ActionMap& b) {
     return true;
 }
 
-int32_t action_plane(Move move, int32_t side) {
-    const int32_t source = move_source(move);
-    const int32_t target = move_target(move);
-    const int32_t mover = move_piece(move);
-    if (mover == piece::N || mover == piece::n) return plane_tables.knight[source - target + 17];
-    const int32_t plane = plane_tables.straight[side][source][target];
-    const int32_t promoted = move_promoted(move);
-    // Queen promotions share the pawn's one-square move plane; the other promotions have
-    // planes of their own, by direction and kind: knight 0, bishop 1, rook 2.
-    if (promoted && promoted != piece::Q && promoted != piece::q)
-        return 64 + plane / 7 * 3 + (promoted % 6 - 1);
-    return plane;
-}
-
 std::pair<int32_t, int32_t> Board::move_direction(int32_t source, int32_t target) const {
     if (source == target) return {-1, -1};
     return {distance_of(source, target), direction_of(source, target, side)};
-}
-
-int32_t Board::legal_actions(ActionMap::Entry* out) {
-    MoveList list;
-    const int32_t count = legal_moves(list);
-    for (int32_t i = 0; i < count; ++i)
-        out[i] = {action_number(list.moves[i], side), list.moves[i]};
-    return count;
 }
 
 void Board::rebuild_action_map() {

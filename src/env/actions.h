@@ -62,19 +62,24 @@ private:
     std::vector<Entry> entries_;
 };
 
+// The plane of a move that is no under-promotion, by side, source and target: the knight
+// plane for a knight's jump, direction * 7 + distance - 1 for squares on one rank, file or
+// diagonal; meaningless for other pairs.
 struct PlaneTables {
-    // direction * 7 + distance - 1 by side, source and target; meaningful for squares on one
-    // rank, file or diagonal.
-    int8_t straight[2][64][64];
-    // Knight planes by source - target + 17.
-    int8_t knight[35];
+    int8_t plane[2][64][64];
 };
 
 extern const PlaneTables plane_tables;
 
 // Plane of a move that is a knight move, a promotion or a straight or diagonal move, for the
-// given side to move.
-int32_t action_plane(Move move, int32_t side);
+// given side to move. Queen promotions share the pawn's one-square move plane; the other
+// promotions have planes of their own, by direction and kind: knight 0, bishop 1, rook 2.
+inline int32_t action_plane(Move move, int32_t side) {
+    const int32_t plane = plane_tables.plane[side][move_source(move)][move_target(move)];
+    const int32_t kind = move_promoted(move) % 6;
+    if (kind && kind != piece::Q) return 64 + plane / 7 * 3 + kind - 1;
+    return plane;
+}
 
 inline int32_t action_number(Move move, int32_t side) {
     return action_plane(move, side) * 64 + move_source(move);

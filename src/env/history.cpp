@@ -1,5 +1,6 @@
 // Storage of the history ring, compact for the records the engine makes, exact for whatever
 // a snapshot brings in from outside.
+#include <algorithm>
 #include <cstring>
 
 #include "env/observation.h"
@@ -10,9 +11,26 @@ namespace {
 
 constexpr size_t record_values = record_planes * 64;
 
-// A record in compact form when its planes allow it: piece planes of 0 and 1 only and uniform
-// repetition planes.
+// The code bit planes of twelve piece bitboards; false when two of them share a square.
+bool slice(const Bitboard (&pieces)[12], HistoryRecord& out) {
+    const Bitboard* b = pieces;
+    out.code_bits[0] = b[0] | b[2] | b[4] | b[6] | b[8] | b[10];  // codes 1, 3, 5, 7, 9, 11
+    out.code_bits[1] = b[1] | b[2] | b[5] | b[6] | b[9] | b[10];  // 2, 3, 6, 7, 10, 11
+    out.code_bits[2] = b[3] | b[4] | b[5] | b[6] | b[11];         // 4, 5, 6, 7, 12
+    out.code_bits[3] = b[7] | b[8] | b[9] | b[10] | b[11];        // 8 to 12
+    Bitboard seen = 0;
+    Bitboard overlap = 0;
+    for (int32_t p = 0; p < 12; ++p) {
+        overlap |= seen & b[p];
+        seen |= b[p];
+    }
+    return !overlap;
+}
+
+// A record in compact form when its planes allow it: piece planes of 0 and 1 only, no square
+// in two of them, and uniform repetition planes.
 bool compact(const std::vector<std::vector<int32_t>>& planes, HistoryRecord& out) {
+    Bitboard pieces[12];
     for (int32_t p = 0; p < 12; ++p) {
         Bitboard b = 0;
         for (int32_t s = 0; s < 64; ++s) {
@@ -20,8 +38,9 @@ bool compact(const std::vector<std::vector<int32_t>>& planes, HistoryRecord& out
             if (v != 0 && v != 1) return false;
             if (v) set_bit(b, s);
         }
-        out.pieces[p] = b;
+        pieces[p] = b;
     }
+    if (!slice(pieces, out)) return false;
     for (int32_t p = 12; p < 14; ++p) {
         for (int32_t s = 1; s < 64; ++s)
             if (planes[p][s] != planes[p][0]) return false;
@@ -81,6 +100,31 @@ void History::clear() {
     extra_.reset();
 }
 
+void History::replace(int32_t index, const Bitboard (&pieces)[12], int32_t repetition_white,
+                      int32_t repetition_black) {
+    HistoryRecord& record = records_[index];
+    if (slice(pieces, record)) {
+        record.repetitions[0] = repetition_white;
+        record.repetitions[1] = repetition_black;
+        raw_mask_ &= static_cast<uint8_t>(~(1u << index));
+        return;
+    }
+    int32_t values[record_values];
+    for (int32_t p = 0; p < 12; ++p)
+        for (int32_t s = 0; s < 64; ++s) values[p * 64 + s] = get_bit(pieces[p], s);
+    std::fill_n(values + 12 * 64, 64, repetition_white);
+    std::fill_n(values + 13 * 64, 64, repetition_black);
+    replace_raw(index, values);
+}
+
+void History::replace_raw(int32_t index, const int32_t* values) {
+    if (!extra_) extra_ = std::make_unique<Extra>();
+    if (extra_->raw.empty()) extra_->raw.assign(history_capacity * record_values, 0);
+    std::memcpy(extra_->raw.data() + index * record_values, values,
+                record_values * sizeof(int32_t));
+    raw_mask_ |= static_cast<uint8_t>(1u << index);
+}
+
 template <class T>
 void History::write_planes(int32_t index, bool swap_sides, int32_t turn, T* out) const {
     const int32_t colour_offset = swap_sides ? 6 : 0;
@@ -94,13 +138,15 @@ void History::write_planes(int32_t index, bool swap_sides, int32_t turn, T* out)
         return;
     }
     const HistoryRecord& record = records_[index];
-    for (int32_t p = 0; p < 12; ++p)
-        for (Bitboard b = record.pieces[(p + colour_offset) % 12]; b;)
-            out[p * 64 + (pop_lowest(b) ^ turn)] = T{1};
-    for (int32_t p = 12; p < record_planes; ++p) {
-        const T value = observation_value<T>(record.repetitions[p - 12]);
-        for (int32_t s = 0; s < 64; ++s) out[p * 64 + s] = value;
+    Bitboard pieces[12];
+    record.pieces(pieces);
+    for (int32_t p = 0; p < 12; ++p) {
+        T* plane = out + p * 64;
+        std::fill_n(plane, 64, T{0});
+        for (Bitboard b = pieces[(p + colour_offset) % 12]; b;) plane[pop_lowest(b) ^ turn] = T{1};
     }
+    for (int32_t p = 12; p < record_planes; ++p)
+        std::fill_n(out + p * 64, 64, observation_value<T>(record.repetitions[p - 12]));
 }
 
 template void History::write_planes(int32_t, bool, int32_t, int32_t*) const;
@@ -112,7 +158,6 @@ NestedHistory History::to_nested() const {
     NestedHistory nested(count_, std::vector<std::vector<int32_t>>(record_planes));
     int32_t planes[record_planes][64];
     for (int32_t i = 0; i < count_; ++i) {
-        std::memset(planes, 0, sizeof planes);
         write_planes(i, false, 0, &planes[0][0]);
         for (int32_t p = 0; p < record_planes; ++p) nested[i][p].assign(planes[p], planes[p] + 64);
     }
@@ -136,14 +181,10 @@ void History::assign(const NestedHistory& nested) {
             result.records_[index] = record;
             continue;
         }
-        if (!result.extra_) {
-            result.extra_ = std::make_unique<Extra>();
-            result.extra_->raw.assign(history_capacity * record_values, 0);
-        }
-        int32_t* raw = result.extra_->raw.data() + index * record_values;
+        int32_t values[record_values];
         for (int32_t p = 0; p < record_planes; ++p)
-            std::memcpy(raw + p * 64, planes[p].data(), 64 * sizeof(int32_t));
-        result.raw_mask_ |= static_cast<uint8_t>(1u << index);
+            std::memcpy(values + p * 64, planes[p].data(), 64 * sizeof(int32_t));
+        result.replace_raw(index, values);
     }
     *this = std::move(result);
 }

@@ -1,27 +1,28 @@
 // Drawing the observation from the history ring, seen from the side to move.
-#include <cstring>
+#include <algorithm>
 
 #include "engine/board.h"
 
 namespace ortolan {
 
-// Everything is cleared once; each record then writes only its pieces' squares and its two
-// repetition planes. Black sees the board turned half round, except on the position a reset
-// has just set up, so each square is written at its turned place directly.
+// Each plane is written once, a piece plane as zeros and then its pieces' squares, plane by
+// plane so that no clear is large enough for the library to hand it to a string instruction.
+// Black sees the board turned half round, except on the position a reset has just set up, so
+// each square is written at its turned place directly.
 template <class T>
 void Board::write_observation(T* planes) const {
-    std::memset(planes, 0, sizeof(T) * observation_planes * 64);
     const bool swap_sides = side != white;
     const int32_t turn = side == black && just_reset == 0 ? 63 : 0;
+    auto fill = [planes](int32_t plane, int32_t value) {
+        std::fill_n(planes + plane * 64, 64, observation_value<T>(value));
+    };
     for (int32_t e = 0; e < history_capacity; ++e) {
         const int32_t index = (state_pos + history_capacity - 1 - e) % history_capacity;
         if (index < state_history.size())
             state_history.write_planes(index, swap_sides, turn, planes + record_planes * e * 64);
+        else
+            for (int32_t p = 0; p < record_planes; ++p) fill(record_planes * e + p, 0);
     }
-    auto fill = [planes](int32_t plane, int32_t value) {
-        const T v = observation_value<T>(value);
-        for (int32_t s = 0; s < 64; ++s) planes[plane * 64 + s] = v;
-    };
     fill(112, swap_sides ? 1 : 0);
     fill(113, total_move_count);
     fill(114, (castle & white_kingside) ? 1 : 0);

@@ -33,11 +33,21 @@ struct StepResult {
     int32_t done;
 };
 
-// One recorded position: record planes 0..11 as the piece bitboards, and the values that fill
-// record planes 12 and 13.
+// One recorded position: the pieces as four bit planes of codes, square s holding piece p when
+// the bits of p + 1 are set at s across the four (an empty square has code 0), and the values
+// that fill record planes 12 and 13.
 struct HistoryRecord {
-    Bitboard pieces[12];
+    Bitboard code_bits[4];
     int32_t repetitions[2];
+
+    // The twelve piece bitboards: each code is two low bits and two high bits, and each pair
+    // of bit planes gives the four sets of squares whose pair has each value.
+    void pieces(Bitboard (&out)[12]) const {
+        const Bitboard* c = code_bits;
+        const Bitboard low[4] = {~c[0] & ~c[1], c[0] & ~c[1], ~c[0] & c[1], c[0] & c[1]};
+        const Bitboard high[4] = {~c[2] & ~c[3], c[2] & ~c[3], ~c[2] & c[3], c[2] & c[3]};
+        for (int32_t p = 0; p < 12; ++p) out[p] = low[(p + 1) & 3] & high[(p + 1) >> 2];
+    }
 };
 
 // An observation value as the element type holds it: exact for int32_t and float, clipped
@@ -74,18 +84,13 @@ public:
     void append(const Bitboard (&pieces)[12], int32_t repetition_white, int32_t repetition_black) {
         replace(count_++, pieces, repetition_white, repetition_black);
     }
+    // A position with two pieces on one square is kept in raw form, so every plane stays exact.
     void replace(int32_t index, const Bitboard (&pieces)[12], int32_t repetition_white,
-                 int32_t repetition_black) {
-        HistoryRecord& record = records_[index];
-        for (int32_t p = 0; p < 12; ++p) record.pieces[p] = pieces[p];
-        record.repetitions[0] = repetition_white;
-        record.repetitions[1] = repetition_black;
-        raw_mask_ &= static_cast<uint8_t>(~(1u << index));
-    }
+                 int32_t repetition_black);
 
-    // Writes the 14 planes of a record of a regular history into 14 * 64 values that are all
-    // 0: with swap_sides the six planes of each colour change places, with turn 63 every
-    // plane is turned half round (square s written at 63 - s), with turn 0 it is not.
+    // Writes the 14 planes of a record of a regular history, 14 * 64 values: with swap_sides
+    // the six planes of each colour change places, with turn 63 every plane is turned half
+    // round (square s written at 63 - s), with turn 0 it is not.
     template <class T>
     void write_planes(int32_t index, bool swap_sides, int32_t turn, T* out) const;
 
@@ -100,6 +105,8 @@ private:
         std::vector<int32_t> raw;  // history_capacity * record_planes * 64 values
         NestedHistory nested;      // the whole history when irregular
     };
+
+    void replace_raw(int32_t index, const int32_t* values);
 
     int32_t count_ = 0;
     uint8_t raw_mask_ = 0;  // bit i: record i is held in raw

@@ -1,4 +1,5 @@
 // Random playouts.
+#include <cstring>
 #include <exception>
 #include <random>
 #include <utility>
@@ -27,19 +28,27 @@ uint32_t draw_index(std::mt19937& engine, uint32_t n) {
     return static_cast<uint32_t>(product >> 32);
 }
 
-// The move whose action number is the k-th smallest of the list. Action numbers are
-// plane * 64 + source, so one 64-bit word per plane holds them in ascending order.
+// The move whose action number is the k-th smallest of the list, counting from 0. Action
+// numbers are plane * 64 + source, so one 64-bit word per plane holds them in ascending order;
+// the planes are passed eight at a time by the sum of their counts, then one at a time.
 Move kth_smallest_action(const ActionMap::Entry* entries, int32_t count, uint32_t k) {
     uint64_t planes[action_planes] = {};
-    for (int32_t i = 0; i < count; ++i)
-        planes[entries[i].first >> 6] |= uint64_t{1} << (entries[i].first & 63);
+    uint8_t counts[80] = {};
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t action = entries[i].first;
+        planes[action >> 6] |= uint64_t{1} << (action & 63);
+        ++counts[action >> 6];
+    }
     int32_t plane = 0;
-    for (;; ++plane) {
-        if (!planes[plane]) continue;
-        const uint32_t here = static_cast<uint32_t>(count_bits(planes[plane]));
+    for (;; plane += 8) {
+        uint64_t eight;
+        std::memcpy(&eight, counts + plane, sizeof eight);
+        eight = (eight & 0x00ff00ff00ff00ffULL) + ((eight >> 8) & 0x00ff00ff00ff00ffULL);
+        const uint32_t here = static_cast<uint32_t>((eight * 0x0001000100010001ULL) >> 48);
         if (k < here) break;
         k -= here;
     }
+    for (; k >= counts[plane]; ++plane) k -= counts[plane];
     uint64_t word = planes[plane];
     for (; k > 0; --k) word &= word - 1;
     const int32_t action = plane * 64 + lowest_square(word);

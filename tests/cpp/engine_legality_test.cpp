@@ -1,6 +1,6 @@
 // The legal move generator: it must give exactly the moves make_move accepts, whatever the
-// position, and leave the position alone. Also the between-squares table it uses and the
-// bulk-counting perft built on it. Move lists are compared in sorted order.
+// position, and leave the position alone. Also the between-squares table it uses. Move lists
+// are compared in sorted order.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,7 +16,6 @@
 #include "engine/bits.h"
 #include "engine/board.h"
 #include "engine/movegen.h"
-#include "engine/perft.h"
 #include "engine/types.h"
 #include "engine_support.h"
 
@@ -275,35 +274,6 @@ TEST_F(EngineLegalMoves, FilterMatchesTrialInRandomLenientPositions) {
         }
     }
     EXPECT_GT(positions, 10000);
-}
-
-// The bulk count must equal the count that plays every last move.
-TEST(EnginePerftBulk, EqualsPublishedCounts) {
-    const struct {
-        const char* fen;
-        int32_t depth;
-        uint64_t nodes;
-    } cases[] = {
-        {start_position, 4, 197281},
-        {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1", 3, 97862},
-        {"r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1", 4, 422333},
-        {"r2q1rk1/pP1p2pp/Q4n2/bbp1p3/Np6/1B3NBn/pPPP1PPP/R3K2R b KQ - 0 1", 4, 422333},
-        {"8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1", 5, 674624},
-        {"rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ - 1 8", 3, 62379},
-        {"3k4/3p4/8/K1P4r/8/8/8/8 b - - 0 1", 5, 185429},
-        {"8/8/1k6/2b5/2pP4/8/5K2/8 b - d3 0 1", 5, 206379},
-        {"5k2/8/8/8/8/8/8/4K2R w K - 0 1", 5, 120330},
-        {"r3k2r/8/3Q4/8/8/5q2/8/R3K2R b KQkq - 0 1", 3, 50509},
-        {"8/8/1P2K3/8/2n5/1q6/8/5k2 b - - 0 1", 4, 31961},
-    };
-    for (const auto& c : cases) {
-        Board board;
-        board.parse_fen(c.fen);
-        const Board before = board;
-        EXPECT_EQ(perft_bulk(board, c.depth), c.nodes) << c.fen;
-        EXPECT_TRUE(same_position(board, before)) << c.fen;
-        EXPECT_EQ(perft_bulk(board, 0), 1u);
-    }
 }
 
 }  // namespace

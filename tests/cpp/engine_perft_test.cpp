@@ -1,5 +1,5 @@
-// Move-path counts (perft) against published values, and a counting walk written here that
-// checks every move it plays: the fields make_move must set, the take-back through the
+// Move-path counts (perft) against published values, from tests/data, and a counting walk written
+// here that checks every move it plays: the fields make_move must set, the take-back through the
 // position backup, and the position invariants.
 //
 // With ORTOLAN_QUICK=1 in the environment, counts above one million nodes are skipped
@@ -19,6 +19,7 @@
 #include "engine/perft.h"
 #include "engine/types.h"
 #include "engine_support.h"
+#include "test_data.h"
 
 namespace ortolan {
 namespace {
@@ -30,115 +31,35 @@ bool quick_run() {
 
 constexpr uint64_t quick_limit = 1000000;
 
-struct PerftCase {
-    const char* fen;
-    std::vector<uint64_t> counts;  // depth 1, 2, ...
-};
-
 using Position = PositionCopy;
+using test_data::DataPosition;
 
-void run_published_counts(const PerftCase& c) {
+// The counts of tests/data/positions.txt at every depth, by playing the last ply and by
+// counting it; perft leaves the board as it found it.
+class EnginePerftData : public ::testing::TestWithParam<DataPosition> {};
+
+TEST_P(EnginePerftData, PublishedCountsAtEveryDepth) {
+    const DataPosition& c = GetParam();
     Board board;
-    board.parse_fen(c.fen);
+    board.parse_fen(c.fen.c_str());
     const Position before(board);
-    for (size_t i = 0; i < c.counts.size(); ++i) {
+    for (size_t i = 0; i < c.values.size(); ++i) {
         const int32_t depth = static_cast<int32_t>(i + 1);
-        if (quick_run() && c.counts[i] > quick_limit) continue;
-        EXPECT_EQ(perft(board, depth), c.counts[i]) << c.fen << " depth " << depth;
-        // perft leaves the board as it found it.
-        EXPECT_TRUE(Position(board) == before) << c.fen << " depth " << depth;
+        if (quick_run() && c.values[i] > quick_limit) continue;
+        EXPECT_EQ(perft(board, depth), c.values[i]) << "depth " << depth;
+        EXPECT_TRUE(Position(board) == before) << "depth " << depth;
+        EXPECT_EQ(perft_bulk(board, depth), c.values[i]) << "bulk, depth " << depth;
+        EXPECT_TRUE(Position(board) == before) << "bulk, depth " << depth;
     }
+    EXPECT_EQ(perft_bulk(board, 0), 1u);
 }
 
-// ---------------------------------------------------------------------------------------
-// Published counts.
+INSTANTIATE_TEST_SUITE_P(Published, EnginePerftData,
+                         ::testing::ValuesIn(test_data::data_positions("perft")),
+                         test_data::DataName());
 
-// The opening position: 20, 400, 8902, 197281, 4865609.
-TEST(EnginePerft, StartPosition) {
-    run_published_counts({start_position, {20, 400, 8902, 197281, 4865609}});
-}
-
-// "Kiwipete": castling both ways for both sides, pins, en passant, promotions to come.
-TEST(EnginePerft, KiwipeteCastlingPinsAndEnPassant) {
-    run_published_counts({"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
-                          {48, 2039, 97862, 4085603}});
-}
-
-// White in check with promotions by capture; depth 2 holds 48 promotions and 6 castlings.
-TEST(EnginePerft, PromotionsOutOfCheck) {
-    run_published_counts({"r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1",
-                          {6, 264, 9467, 422333}});
-}
-
-// The same position with colours swapped, so Black's side of every rule is counted.
-TEST(EnginePerft, PromotionsOutOfCheckMirrored) {
-    run_published_counts({"r2q1rk1/pP1p2pp/Q4n2/bbp1p3/Np6/1B3NBn/pPPP1PPP/R3K2R b KQ - 0 1",
-                          {6, 264, 9467, 422333}});
-}
-
-// Rook endgame with en passant pinned along the fifth row.
-TEST(EnginePerft, RookEndgameWithPinnedEnPassant) {
-    run_published_counts(
-        {"8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1", {14, 191, 2812, 43238, 674624}});
-}
-
-// A pawn on d7 promoting with capture on c8 or e8, and a knight checking from f2.
-TEST(EnginePerft, PromotionNextToKnightCheck) {
-    run_published_counts(
-        {"rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ - 1 8", {44, 1486, 62379, 2103487}});
-}
-
-// A quiet middlegame full of bishops pinning knights.
-TEST(EnginePerft, SymmetricMiddlegamePins) {
-    run_published_counts(
-        {"r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - - 0 10",
-         {46, 2079, 89890, 3894594}});
-}
-
-// Small positions that each isolate one trap (counts from the widely used perft test
-// suite, confirmed with python-chess at every depth).
-TEST(EnginePerft, EnPassantThatWouldExposeTheKing) {
-    // After ...d7-d5, c5xd6 e.p. would open the fifth row to the rook on h5.
-    run_published_counts(
-        {"3k4/3p4/8/K1P4r/8/8/8/8 b - - 0 1", {18, 92, 1670, 10138, 185429, 1134888}});
-    // After d2-d4, c4xd3 e.p. would uncover the bishop a2 on the king e6.
-    run_published_counts(
-        {"8/8/4k3/8/2p5/8/B2P2K1/8 w - - 0 1", {13, 102, 1266, 10276, 135655, 1015133}});
-}
-
-// c4xd3 e.p. removes the pawn on d4 and uncovers the bishop's check on f2.
-TEST(EnginePerft, EnPassantGivingDiscoveredCheck) {
-    run_published_counts(
-        {"8/8/1k6/2b5/2pP4/8/5K2/8 b - d3 0 1", {15, 126, 1928, 13931, 206379, 1440467}});
-}
-
-// The rook arriving on f1/d1 gives check; castling rights of one side only.
-TEST(EnginePerft, CastlingThatGivesCheck) {
-    run_published_counts({"5k2/8/8/8/8/8/8/4K2R w K - 0 1", {15, 66, 1198, 6399, 120330, 661072}});
-    run_published_counts({"3k4/8/8/8/8/8/8/R3K3 w Q - 0 1", {16, 71, 1286, 7418, 141077, 803711}});
-}
-
-// Rooks under attack by bishops and queens: rights vanish as rooks are taken.
-TEST(EnginePerft, CastlingRightsLostByCaptureAndAttack) {
-    run_published_counts({"r3k2r/1b4bq/8/8/8/8/7B/R3K2R w KQkq - 0 1", {26, 1141, 27826, 1274206}});
-    run_published_counts({"r3k2r/8/3Q4/8/8/5q2/8/R3K2R b KQkq - 0 1", {44, 1494, 50509, 1720476}});
-}
-
-// Promotions that check, that stalemate, and pawns racing a lone king.
-TEST(EnginePerft, PromotionsGivingCheckAndUnderpromotion) {
-    run_published_counts(
-        {"2K2r2/4P3/8/8/8/8/8/3k4 w - - 0 1", {11, 133, 1442, 19174, 266199, 3821001}});
-    run_published_counts({"4k3/1P6/8/8/8/8/K7/8 w - - 0 1", {9, 40, 472, 2661, 38983, 217342}});
-    run_published_counts({"8/P1k5/K7/8/8/8/8/8 w - - 0 1", {6, 27, 273, 1329, 18135, 92683}});
-    run_published_counts({"K1k5/8/P7/8/8/8/8/8 w - - 0 1", {2, 6, 13, 63, 382, 2217}});
-    run_published_counts(
-        {"8/k1P5/8/1K6/8/8/8/8 w - - 0 1", {10, 25, 268, 926, 10857, 43261, 567584}});
-}
-
-// Queen and knight checks against a lone king, several at once.
-TEST(EnginePerft, DiscoveredAndDoubleChecks) {
-    run_published_counts({"8/8/1P2K3/8/2n5/1q6/8/5k2 b - - 0 1", {29, 165, 5160, 31961, 1004658}});
-    run_published_counts({"8/8/2k5/5q2/5n2/8/5K2/8 b - - 0 1", {37, 183, 6559, 23527}});
+TEST(EnginePerftData, FileHoldsThePositions) {
+    EXPECT_GE(test_data::data_positions("perft").size(), 20u);
 }
 
 // ---------------------------------------------------------------------------------------

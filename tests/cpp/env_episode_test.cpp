@@ -313,5 +313,40 @@ TEST(EnvEpisode, MateBeatsRepetitionAndNoProgressDraws) {
     EXPECT_EQ(rs.reward, 0);
 }
 
+// advance and outcome are step without its observation: the same Board after each ply of a
+// game, and the same done and reward, mates and the repetition draw included.
+TEST(EnvEpisode, AdvanceAndOutcomeDoWhatStepDoes) {
+    for (const auto& game : std::vector<std::vector<int32_t>>{
+             {501, 524, 566, 195},  // fool's mate
+             {56 * 64 + 62, 61 * 64 + 6, 60 * 64 + 45, 57 * 64 + 21, 56 * 64 + 62, 61 * 64 + 6,
+              60 * 64 + 45, 57 * 64 + 21}}) {  // the start position three times
+        Board stepped;
+        stepped.reset();
+        Board advanced = stepped;
+        int32_t last_done = 0;
+        for (int32_t action : game) {
+            const StepResult r = stepped.step(action);
+            last_done = r.done;
+            advanced.rebuild_action_map();
+            advanced.advance(*advanced.ActionMap.find(action));
+            MoveList list;
+            const Outcome end = advanced.outcome(advanced.legal_moves(list));
+            EXPECT_TRUE(same_board(advanced, stepped)) << action;
+            EXPECT_EQ(end.done, r.done) << action;
+            EXPECT_EQ(end.reward, r.reward) << action;
+        }
+        EXPECT_EQ(last_done, 1);
+    }
+    Board mated;
+    mated.parse_fen("7k/6Q1/6K1/8/8/8/8/8 b - - 0 1");
+    EXPECT_EQ(mated.outcome(0).reward, 1);
+    EXPECT_EQ(mated.outcome(0).done, 1);
+    mated.no_progress_count = 50;
+    EXPECT_EQ(mated.outcome(3).reward, 0);
+    EXPECT_EQ(mated.outcome(3).done, 1);
+    mated.no_progress_count = 49;
+    EXPECT_EQ(mated.outcome(3).done, 0);
+}
+
 }  // namespace
 }  // namespace ortolan

@@ -490,5 +490,39 @@ TEST(EnvObservation, SlotsOutsideTheStoredRecordsStayZero) {
     expect_zero_planes(r.observation, 70, 111);
 }
 
+// The writer the batched environment uses: float planes hold the int32 values exactly and
+// uint8 planes hold them clipped to 0..255, negative counters and raw values included.
+TEST(EnvObservation, WriterGivesTheSameValuesForEveryElementType) {
+    Board board;
+    board.reset();
+    board.step(8 * 64 + 52);
+    State s = board.save_state();
+    NestedHistory nested = {odd_record(0), plain_record(12, 1, 0)};
+    nested[0][12].assign(64, 300);
+    nested[0][13].assign(64, -4);
+    s.state_history.assign(nested);
+    s.state_pos = 2;
+    s.no_progress_count = -7;
+    board.restore_state(s);
+    board.total_move_count = 70000;
+    const Observation exact = board.build_observation();
+    std::vector<uint8_t> bytes(observation_planes * 64, 99);
+    std::vector<float> floats(observation_planes * 64, 99.0f);
+    board.write_observation(bytes.data());
+    board.write_observation(floats.data());
+    int32_t clipped = 0;
+    for (int32_t p = 0; p < observation_planes; ++p) {
+        for (int32_t q = 0; q < 64; ++q) {
+            const int32_t v = exact.planes[p][q];
+            ASSERT_EQ(floats[p * 64 + q], static_cast<float>(v)) << p << " " << q;
+            ASSERT_EQ(bytes[p * 64 + q], v < 0 ? 0 : v > 255 ? 255 : v) << p << " " << q;
+            clipped += v < 0 || v > 255;
+        }
+    }
+    EXPECT_EQ(exact.planes[113][0], 70000);
+    EXPECT_EQ(exact.planes[118][5], -7);
+    EXPECT_GE(clipped, 4 * 64);
+}
+
 }  // namespace
 }  // namespace ortolan

@@ -8,6 +8,7 @@
 
 #include "engine/board.h"
 #include "extras/state.h"
+#include "test_data.h"
 #include "test_support.h"
 
 namespace ortolan {
@@ -15,9 +16,7 @@ namespace {
 
 using namespace test_support;
 
-constexpr uint64_t piece_multiplier = 0x9E3779B97F4A7C15ULL;
 constexpr uint64_t white_constant = 0x6E57394121878680ULL;
-constexpr uint64_t black_constant = 0xCBF29CE484222325ULL;
 constexpr uint64_t castle_multiplier = 0xF0F0F0F0F0F0F0F0ULL;
 
 constexpr int32_t nf3 = 56 * 64 + 62;  // g1-f3: row -2, file -1
@@ -25,27 +24,28 @@ constexpr int32_t nf6 = 61 * 64 + 6;   // g8-f6: row +2, file -1
 constexpr int32_t ng1 = 60 * 64 + 45;  // f3-g1: row +2, file +1
 constexpr int32_t ng8 = 57 * 64 + 21;  // f6-g8: row -2, file +1
 
-// The key has no random tables, so the start position's key is one fixed number.
-TEST(EnvRepetition, StartPositionKeyIsFixed) {
+// The key has no random tables, so each position's key is one fixed number: the start
+// position's; with no pieces, no rights and no en passant square only the side constant; one
+// piece on a8 is bitboard 1, so it adds the multiplier itself, whatever its kind; on h1 (bit
+// 63) the product keeps only the multiplier's lowest bit, shifted to the top.
+class EnvRepetitionKeys : public ::testing::TestWithParam<test_data::DataPosition> {};
+
+TEST_P(EnvRepetitionKeys, KeyIsTheFixedNumber) {
+    ASSERT_EQ(GetParam().values.size(), 1u);
+    EXPECT_EQ(key_of_fen(GetParam().fen.c_str()), GetParam().values[0]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, EnvRepetitionKeys,
+                         ::testing::ValuesIn(test_data::data_positions("key")),
+                         test_data::DataName());
+
+// A newly built Board is an empty board with White to move; reset gives the start key.
+TEST(EnvRepetition, FreshAndResetBoardsHaveTheFixedKeys) {
     Board board;
+    EXPECT_EQ(board.hash_state(), white_constant);
     board.reset();
-    EXPECT_EQ(board.hash_state(), 0x07259D7613375B63ULL);
-}
-
-// With no pieces, no rights and no en passant square only the side constant is left.
-TEST(EnvRepetition, EmptyBoardKeysAreTheSideConstants) {
-    Board fresh;
-    EXPECT_EQ(fresh.hash_state(), 0x6E57394121878680ULL);
-    EXPECT_EQ(key_of_fen("8/8/8/8/8/8/8/8 b - - 0 1"), 0xCBF29CE484222325ULL);
-    EXPECT_EQ(key_of_fen("8/8/8/8/8/8/8/8 w - - 0 1"), 0x6E57394121878680ULL);
-}
-
-// One piece on a8 is bitboard 1, so it adds the multiplier itself, whatever its kind.
-TEST(EnvRepetition, EachBitboardIsMixedWithTheSameMultiplier) {
-    EXPECT_EQ(key_of_fen("P7/8/8/8/8/8/8/8 w - - 0 1"), piece_multiplier ^ white_constant);
-    EXPECT_EQ(key_of_fen("k7/8/8/8/8/8/8/8 b - - 0 1"), piece_multiplier ^ black_constant);
-    // h1 is bit 63: the product keeps only the multiplier's lowest bit, shifted to the top.
-    EXPECT_EQ(key_of_fen("8/8/8/8/8/8/8/7q w - - 0 1"), (piece_multiplier << 63) ^ white_constant);
+    EXPECT_EQ(board.hash_state(), key_of_fen(start_position));
+    EXPECT_EQ(test_data::data_positions("key").size(), 6u);
 }
 
 // The rights are multiplied as a whole number, not hashed bit by bit.

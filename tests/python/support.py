@@ -2,6 +2,7 @@
 
 import collections.abc
 import ctypes
+import pathlib
 
 START_FEN = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"
 # "Kiwipete": castling both ways for both sides, en passant, promotions two plies away.
@@ -88,3 +89,20 @@ class PlainMapping(collections.abc.Mapping):
 
     def __repr__(self):
         return f"PlainMapping({self.entries!r})"
+
+
+DATA_FILE = pathlib.Path(__file__).resolve().parent.parent / "data" / "positions.txt"
+
+
+def data_positions(kind):
+    """The records of one kind of tests/data/positions.txt, shared with the C++ tests, as
+    (name, fen, numbers): the counts by depth of a "perft" record, the key of a "key" record."""
+    records = []
+    for line in DATA_FILE.read_text().splitlines():
+        if not line or line.startswith("#"):
+            continue
+        fields = [field.strip() for field in line.split(" | ")]
+        if fields[0] == kind:
+            base = 16 if kind == "key" else 10
+            records.append((fields[1], fields[2], [int(n, base) for n in fields[3].split()]))
+    return records

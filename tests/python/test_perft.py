@@ -9,6 +9,7 @@ from support import (
     BLACK_MATES_IN_ONE,
     KIWIPETE_FEN,
     WHITE_MATES_IN_ONE,
+    data_positions,
     legal_actions,
     state_fields,
 )
@@ -41,25 +42,38 @@ def environment_without_counter(env):
     return fields
 
 
-@pytest.mark.parametrize(("depth", "nodes"), [(1, 20), (2, 400), (3, 8902)])
-def test_perft_from_the_start(env, depth, nodes):
-    before = environment_without_counter(env)
-    assert perft(env, depth) == nodes
-    assert environment_without_counter(env) == before
+def perft_cases():
+    """Every depth of the shared positions with at most 20,000 paths, and Kiwipete to depth 3;
+    those above 3,000 paths are slow through the Python methods."""
+    for name, fen, counts in data_positions("perft"):
+        for depth, nodes in enumerate(counts, start=1):
+            if nodes <= 20_000 or (name == "kiwipete" and depth == 3):
+                marks = [pytest.mark.slow] if nodes > 3000 else []
+                yield pytest.param(fen, depth, nodes, marks=marks, id=f"{name}-{depth}")
 
 
-@pytest.mark.parametrize(
-    ("depth", "nodes"),
-    [(1, 48), (2, 2039), pytest.param(3, 97862, marks=pytest.mark.slow)],
-)
-def test_perft_kiwipete(depth, nodes):
+@pytest.mark.parametrize(("fen", "depth", "nodes"), list(perft_cases()))
+def test_perft_of_shared_positions(fen, depth, nodes):
     env = ortolan.Ortolan()
     env.reset()
-    env.parse_fen(KIWIPETE_FEN)
+    env.parse_fen(fen)
     env.get_actions()  # parse_fen leaves the action map of the position before
     before = environment_without_counter(env)
     assert perft(env, depth) == nodes
     assert environment_without_counter(env) == before
+
+
+def test_perft_from_a_reset_game_leaves_it_as_it_was(env):
+    before = environment_without_counter(env)
+    assert perft(env, 2) == 400
+    assert environment_without_counter(env) == before
+
+
+@pytest.mark.parametrize(("name", "fen", "key"), [r for r in data_positions("key")])
+def test_keys_of_shared_positions(name, fen, key):
+    env = ortolan.Ortolan()
+    env.parse_fen(fen)
+    assert env.hash_state() == key[0], name
 
 
 # --- random games against python-chess ---------------------------------------------------------
