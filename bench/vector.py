@@ -15,8 +15,12 @@ Rows, each the best of three runs of about --seconds / 3:
 """
 
 import argparse
+import ast
 import os
+import subprocess
+import sys
 import time
+from pathlib import Path
 
 import numpy as np
 from ortolan_vector import VectorOrtolan
@@ -133,6 +137,16 @@ def memory_per_slot(slots, steps=0, checkpoints=()):
     return sizes
 
 
+def in_fresh_process(call):
+    """The value of a call of this module's functions, made in a new interpreter."""
+    code = f"import sys; sys.path.insert(0, {str(Path(__file__).parent)!r}); import vector; "
+    code += f"print(repr(vector.{call}))"
+    result = subprocess.run(
+        [sys.executable, "-c", code], capture_output=True, text=True, check=True
+    )
+    return ast.literal_eval(result.stdout.strip())
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--slots", type=int, default=1024)
@@ -157,9 +171,11 @@ def main():
         rate = batched_roll_out(n, threads, seconds)
         ratio = rate / single
         print(f"batched roll_out {threads} thread(s):         {rate:12,.0f} plies/s ({ratio:.2f}x)")
-    start = memory_per_slot(args.memory_slots)[0][1]
+    # Each memory figure comes from a fresh interpreter: memory freed by earlier runs would be
+    # reused without showing in the resident size.
+    start = in_fresh_process(f"memory_per_slot({args.memory_slots})")[0][1]
     print(f"memory per slot, {args.memory_slots:,} slots at the start: {start:,.0f} B")
-    sizes = memory_per_slot(1000, 1000, (10, 100, 250, 500, 1000))
+    sizes = in_fresh_process("memory_per_slot(1000, 1000, (10, 100, 250, 500, 1000))")
     shown = ", ".join(f"{size:,.0f} B after {step * 1000:,} plies" for step, size in sizes)
     print(f"memory per slot, 1,000 slots: {shown}")
 

@@ -130,13 +130,14 @@ class VectorOrtolan(_Base):
         if threads < 1:
             raise ValueError(f"threads must be at least 1, not {threads}")
         try:
-            observation_dtype = np.dtype(dtype)
+            chosen: np.dtype[Any] | None = np.dtype(dtype)
         except TypeError:
-            observation_dtype = None
-        if observation_dtype not in _OBSERVATION_TYPES:
+            chosen = None
+        if chosen not in _OBSERVATION_TYPES:
             raise ValueError(
                 f"dtype must be numpy.uint8, numpy.float32 or numpy.int32, not {dtype!r}"
             )
+        observation_dtype = cast("np.dtype[Any]", chosen)
         mode = _autoreset_name(autoreset_mode)
         if max_plies is not None and (
             isinstance(max_plies, bool) or not isinstance(max_plies, int | np.integer)
@@ -168,7 +169,7 @@ class VectorOrtolan(_Base):
             spaces = gymnasium.spaces
             self.single_observation_space = spaces.Dict(
                 {
-                    "observation": spaces.Box(low, high, dtype=observation_dtype),
+                    "observation": spaces.Box(low, high, dtype=cast("Any", observation_dtype)),
                     "action_mask": spaces.Box(0, 1, (ACTIONS,), dtype=np.bool_),
                 }
             )

@@ -8,15 +8,30 @@ namespace ortolan::slot {
 int32_t refresh_legal(Board& board) {
     ActionMap::Entry legal[max_moves];
     const int32_t count = board.legal_actions(legal);
-    // Sorted as single integers, action number above the move, then written back in order.
-    uint64_t keys[max_moves];
-    for (int32_t i = 0; i < count; ++i)
-        keys[i] =
-            static_cast<uint64_t>(legal[i].first) << 32 | static_cast<uint32_t>(legal[i].second);
-    std::sort(keys, keys + count);
-    for (int32_t i = 0; i < count; ++i)
-        legal[i] = {static_cast<int32_t>(keys[i] >> 32),
-                    static_cast<Move>(static_cast<uint32_t>(keys[i]))};
+    // Ascending order by one bit per action number, plane by plane; the Move of each action
+    // is parked at its number (the slots not set are never read).
+    Bitboard planes[action_planes];
+    Bitboard used[2] = {0, 0};  // the planes that hold an action
+    Move moves[action_count];
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t action = legal[i].first;
+        const int32_t plane = action >> 6;
+        const Bitboard bit = Bitboard{1} << (plane & 63);
+        if (!(used[plane >> 6] & bit)) planes[plane] = 0;
+        used[plane >> 6] |= bit;
+        planes[plane] |= square_bit(action & 63);
+        moves[action] = legal[i].second;
+    }
+    int32_t n = 0;
+    for (int32_t word = 0; word < 2; ++word) {
+        for (Bitboard left = used[word]; left;) {
+            const int32_t plane = word * 64 + pop_lowest(left);
+            for (Bitboard sources = planes[plane]; sources;) {
+                const int32_t action = plane * 64 + pop_lowest(sources);
+                legal[n++] = {action, moves[action]};
+            }
+        }
+    }
     board.ActionMap.assign(legal, count);
     return count;
 }

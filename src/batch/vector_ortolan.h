@@ -121,8 +121,8 @@ private:
 
     std::vector<Slot> slots_;
     ThreadPool pool_;
-    std::vector<Board> trial_;  // one per thread, for checking states
-    std::vector<int32_t> chunk_counts_;
+    std::vector<Board> trial_;            // one per thread, for checking states
+    std::vector<int32_t> first_refused_;  // per thread, while states are checked
     int32_t observation_type_;
     int32_t autoreset_;
     int32_t max_plies_;
