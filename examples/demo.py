@@ -1,7 +1,9 @@
-"""A Monte Carlo tree search player against a uniformly random one.
+"""A tree search player against a uniformly random one.
 
-The search player (examples/mcts.py) values each new leaf with one ``roll_out()`` and branches
-with ``save_state`` / ``restore_state``. It plays White in odd games and Black in even ones.
+The search player is ``ortolan_vector.Search`` run on the game being played, each new leaf valued
+by one random playout (``run("rollout")``), entirely in C++. It keeps its tree from move to move:
+after each move, its own or the opponent's, the tree moves on with the game. It plays White in
+odd games and Black in even ones.
 Each game ends by the rules (mate, stalemate, threefold repetition, 50 plies without a pawn
 move or capture) or is stopped unfinished after ``--max-plies``. The final position is drawn
 with ``render()`` and the game is printed as a move list.
@@ -17,29 +19,41 @@ import random
 import sys
 import time
 
-from mcts import UCTPlayer, legal_actions
+from mcts import legal_actions
 
 import ortolan
 from ortolan_notation import action_to_lan, game_text
+from ortolan_vector import Search
 
 
-class ProgressBar:
-    """A one-line bar on stderr, redrawn in place; silent when stderr is not a terminal."""
+class SearchPlayer:
+    """Chooses moves by a tree search valued by random playouts, reusing its tree."""
 
-    def __init__(self, label: str, width: int = 30):
-        self.label = label
-        self.width = width
-        self.enabled = sys.stderr.isatty()
+    def __init__(self, simulations: int, seed: int):
+        self.simulations = simulations
+        self.seed = seed
+        self.search: Search | None = None
 
-    def __call__(self, done: int, total: int) -> None:
-        if not self.enabled or (done != total and done % 10):
-            return
-        filled = self.width * done // total
-        bar = "#" * filled + "-" * (self.width - filled)
-        sys.stderr.write(f"\r{self.label} [{bar}] {done}/{total} simulations")
-        if done == total:
-            sys.stderr.write("\r" + " " * (len(self.label) + self.width + 30) + "\r")
-        sys.stderr.flush()
+    def new_game(self, env: ortolan.Ortolan) -> None:
+        # No exploration noise: the player plays its best, it does not train.
+        self.search = Search(
+            [env.save_state()],
+            simulations=self.simulations,
+            dirichlet_fraction=0.0,
+            threads=1,
+            seed=self.seed,
+        )
+        self.seed += 1
+
+    def choose(self) -> int:
+        """The most visited action after topping the tree up to `simulations` visits."""
+        assert self.search is not None
+        return int(self.search.run("rollout").select_actions()[0])
+
+    def observe(self, action: int) -> None:
+        """Moves the tree on with the game, keeping the subtree of the move played."""
+        assert self.search is not None
+        self.search.advance([action])
 
 
 def show(env: ortolan.Ortolan) -> None:
@@ -71,23 +85,21 @@ def ending(env: ortolan.Ortolan, reward: int, done: int) -> str:
 
 def play_game(
     env: ortolan.Ortolan,
-    search: UCTPlayer,
+    player: SearchPlayer,
     rng: random.Random,
     search_side: int,
     max_plies: int,
-    label: str,
 ) -> tuple[int, int, list[str]]:
     """Plays one game; returns (reward, done, moves)."""
     side, _, reward, done = env.reset()
+    player.new_game(env)
     moves: list[str] = []
     while not done and len(moves) < max_plies:
-        if side == search_side:
-            bar = ProgressBar(f"{label} ply {len(moves) + 1:3d}")
-            action = search.choose(env, progress=bar)
-        else:
-            action = rng.choice(legal_actions(env))
+        action = player.choose() if side == search_side else rng.choice(legal_actions(env))
         text = action_to_lan(env.save_state(), action)
         side, _, reward, done = env.step(action)
+        if not done:
+            player.observe(action)
         moves.append(text + ("#" if reward else ""))
     return reward, done, moves
 
@@ -108,14 +120,16 @@ def main(argv: list[str] | None = None) -> int:
 
     env = ortolan.Ortolan()
     rng = random.Random(args.seed)
-    search = UCTPlayer(simulations=args.simulations, seed=args.seed)
+    player = SearchPlayer(simulations=args.simulations, seed=args.seed)
     score = {"wins": 0, "draws": 0, "losses": 0, "unfinished": 0}
-    print(f"UCT search ({args.simulations} simulations per move) against a random player\n")
+    print(
+        f"Tree search ({args.simulations} simulations per move, random playouts) "
+        "against a random player\n"
+    )
     for game in range(1, args.games + 1):
         search_side = 0 if game % 2 else 1
         start = time.perf_counter()
-        label = f"game {game}/{args.games}"
-        reward, done, moves = play_game(env, search, rng, search_side, args.max_plies, label)
+        reward, done, moves = play_game(env, player, rng, search_side, args.max_plies)
         elapsed = time.perf_counter() - start
         colours = ("search", "random") if search_side == 0 else ("random", "search")
         print(f"Game {game}: White {colours[0]}, Black {colours[1]}")

@@ -1,9 +1,10 @@
 """Self-play games generated in parallel by Ray actors, gathered in the driver.
 
-Each actor owns its own ``ortolan.Ortolan`` and plays whole games with the UCT player of
-examples/mcts.py against itself. Actors send back plain data only: the actions of each game,
-its result, and the observations as one NumPy array per game (a ``State`` cannot be pickled,
-and neither can an ``Ortolan``). The driver replays the actions to print the games.
+Each actor runs the self-play of examples/alphazero.py on one thread: a ``VectorOrtolan`` of
+several games and a ``Search`` over all of them, evaluated by the same small NumPy network in
+every actor. Actors send back plain data only: the actions of each game, its result and its
+training tuples as NumPy arrays (a ``State`` cannot be pickled, and neither can the games).
+The driver replays the actions to print the games.
 
 On this machine (a local Ray instance is started):
 
@@ -19,10 +20,10 @@ any node with the cluster's address; the examples folder is shipped to the worke
 import argparse
 import pathlib
 import time
+from typing import Any
 
-import numpy as np
 import ray
-from mcts import UCTPlayer
+from alphazero import TinyNetwork, self_play
 
 import ortolan
 from ortolan_notation import action_to_lan, game_text
@@ -32,29 +33,36 @@ RESULTS = {1: "1-0", -1: "0-1", 0: "1/2-1/2"}
 
 @ray.remote
 class SelfPlayWorker:
-    """One environment and one search player, playing games on request."""
+    """Self-play on one thread: `envs` games at once under one search, on request."""
 
-    def __init__(self, simulations: int, max_plies: int, seed: int):
-        self.env = ortolan.Ortolan()
-        self.player = UCTPlayer(simulations=simulations, seed=seed)
+    def __init__(self, envs: int, simulations: int, max_plies: int, seed: int):
+        self.network = TinyNetwork(seed=0)  # the same weights in every actor
+        self.envs = envs
+        self.simulations = simulations
         self.max_plies = max_plies
+        self.seed = seed
 
-    def play(self) -> dict:
-        _, planes, reward, done = self.env.reset()
-        actions: list[int] = []
-        observations = [planes]
-        while not done and len(actions) < self.max_plies:
-            action = self.player.choose(self.env)
-            _, planes, reward, done = self.env.step(action)
-            actions.append(action)
-            observations.append(planes)
-        return {
-            "actions": actions,
-            "reward": reward,
-            "finished": bool(done),
-            # One row per position from the start, each the 119 planes of 64 squares.
-            "observations": np.asarray(observations, dtype=np.int32),
-        }
+    def play(self, games: int) -> list[dict[str, Any]]:
+        records = self_play(
+            self.network,
+            envs=self.envs,
+            games=games,
+            simulations=self.simulations,
+            max_plies=self.max_plies,
+            threads=1,
+            seed=self.seed,
+        )
+        self.seed += 1_000_003
+        return [
+            {
+                "actions": record.actions,
+                "result": record.result,
+                "observations": record.observations,
+                "policies": record.policies,
+                "values": record.values,
+            }
+            for record in records
+        ]
 
 
 def describe(actions: list[int]) -> str:
@@ -74,14 +82,15 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--address", default=None, help="Ray cluster address (default: local)")
     parser.add_argument("--actors", type=int, default=2, help="self-play actors (default 2)")
     parser.add_argument("--games", type=int, default=4, help="games in all (default 4)")
+    parser.add_argument("--envs", type=int, default=4, help="games at once an actor (default 4)")
     parser.add_argument("--simulations", type=int, default=50, help="per move (default 50)")
     parser.add_argument("--max-plies", type=int, default=200, help="per game (default 200)")
     parser.add_argument("--seed", type=int, default=0, help="first actor's seed")
     args = parser.parse_args(argv)
-    if min(args.actors, args.games, args.simulations, args.max_plies) < 1:
-        parser.error("--actors, --games, --simulations and --max-plies must be at least 1")
+    if min(args.actors, args.games, args.envs, args.simulations, args.max_plies) < 1:
+        parser.error("--actors, --games, --envs, --simulations, --max-plies must be at least 1")
 
-    # The workers import mcts from this folder, shipped to them by Ray.
+    # The workers import alphazero from this folder, shipped to them by Ray.
     examples = pathlib.Path(__file__).resolve().parent
     ray.init(
         address=args.address,
@@ -92,22 +101,25 @@ def main(argv: list[str] | None = None) -> int:
     try:
         start = time.perf_counter()
         workers = [
-            SelfPlayWorker.remote(args.simulations, args.max_plies, args.seed + i)
+            SelfPlayWorker.remote(args.envs, args.simulations, args.max_plies, args.seed + i)
             for i in range(args.actors)
         ]
-        pending = [workers[game % args.actors].play.remote() for game in range(args.games)]
-        games = ray.get(pending)
+        shares = [
+            args.games // args.actors + (i < args.games % args.actors) for i in range(args.actors)
+        ]
+        pending = [w.play.remote(n) for w, n in zip(workers, shares, strict=True) if n > 0]
+        games = [game for batch in ray.get(pending) for game in batch]
         elapsed = time.perf_counter() - start
     finally:
         ray.shutdown()
 
-    positions = sum(len(game["observations"]) for game in games)
+    positions = sum(len(game["values"]) for game in games)
     for number, game in enumerate(games, 1):
-        result = RESULTS[game["reward"]] if game["finished"] else "unfinished"
+        result = "unfinished" if game["result"] is None else RESULTS[int(game["result"])]
         print(f"Game {number}: {result} after {len(game['actions'])} plies")
         print(describe(game["actions"]) + "\n")
     print(
-        f"{len(games)} games, {positions} positions with observations "
+        f"{len(games)} games, {positions} training tuples with observations "
         f"{games[0]['observations'].shape[1:]}, from {args.actors} actors in {elapsed:.1f} s"
     )
     return 0

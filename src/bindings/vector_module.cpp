@@ -1,6 +1,7 @@
-// The extension module ortolan_vector._core: the batched environment. Snapshots pass in and out
-// as ortolan.State objects: the module ortolan registers that class with pybind11, and a module
-// built with the same pybind11 shares that registration, so it is imported first.
+// The extension module ortolan_vector._core: the batched environment and the batched search.
+// Snapshots pass in and out as ortolan.State objects: the module ortolan registers that class
+// with pybind11, and a module built with the same pybind11 shares that registration, so it is
+// imported first.
 #include <pybind11/pybind11.h>
 
 #include "bindings/vector_bindings.h"
@@ -8,4 +9,5 @@
 PYBIND11_MODULE(_core, m, pybind11::multiple_interpreters::not_supported()) {
     pybind11::module_::import("ortolan");
     ortolan::bindings::bind_vector(m);
+    ortolan::bindings::bind_search(m);
 }

@@ -1,10 +1,14 @@
-"""The example programs: the UCT player, the demo and the Ray self-play script."""
+"""The example programs: the UCT player, the demo, AlphaZero-style self-play and the Ray
+self-play script."""
 
 import subprocess
 import sys
 from pathlib import Path
 
+import numpy as np
 import pytest
+from alphazero import TinyNetwork, self_play
+from demo import SearchPlayer
 from mcts import UCTPlayer, legal_actions
 from support import BLACK_MATES_IN_ONE, WHITE_MATES_IN_ONE, state_fields
 
@@ -67,7 +71,9 @@ def test_demo_plays_its_games_to_the_end():
     result = run_example("demo.py", "--games", "2", "--simulations", "5", "--max-plies", "40")
     assert result.returncode == 0, result.stderr
     out = result.stdout
-    assert out.startswith("UCT search (5 simulations per move) against a random player\n")
+    assert out.startswith(
+        "Tree search (5 simulations per move, random playouts) against a random player\n"
+    )
     assert "Game 1: White search, Black random" in out
     assert "Game 2: White random, Black search" in out
     assert out.count("Result: ") == 2
@@ -78,10 +84,85 @@ def test_demo_plays_its_games_to_the_end():
     assert "Search player: " in out
 
 
+def test_demo_search_player_mates_in_one_and_follows_the_game():
+    env = ortolan.Ortolan()
+    env.parse_fen("6k1/5ppp/8/8/8/8/8/R5K1 w - - 0 1")  # Ra1-a8 mates
+    player = SearchPlayer(simulations=300, seed=0)
+    player.new_game(env)
+    assert action_to_lan(env.save_state(), player.choose()) == "Ra1-a8"
+    # Its tree moves on with the game, so its choices stay legal in the game as it goes.
+    env.reset()
+    player.new_game(env)
+    for _ in range(4):
+        action = player.choose()
+        env.step(action)
+        player.observe(action)
+        reply = legal_actions(env)[-1]
+        env.step(reply)
+        player.observe(reply)
+    assert player.choose() in legal_actions(env)
+
+
 def test_demo_refuses_nonsense_options():
     result = run_example("demo.py", "--games", "0")
     assert result.returncode == 2
     assert "must be at least 1" in result.stderr
+
+
+def test_self_play_tuples_hold_each_position_its_visits_and_its_outcome():
+    records = self_play(TinyNetwork(), envs=3, games=4, simulations=10, max_plies=16, seed=1)
+    assert len(records) == 4
+    for record in records:
+        plies = len(record.actions)
+        assert 0 < plies <= 16
+        assert record.observations.shape == (plies, 119, 8, 8)
+        assert record.observations.dtype == np.uint8
+        np.testing.assert_allclose(record.policies.sum(axis=1), 1.0, rtol=1e-6)
+        # Replaying the actions gives the observations (but for plane 113, the step counter of
+        # the slot, which runs on across its games), and each action had visits.
+        env = ortolan.Ortolan()
+        _, planes, reward, done = env.reset()
+        for ply, action in enumerate(record.actions):
+            expected = np.clip(np.array(planes), 0, 255).reshape(119, 8, 8)
+            np.testing.assert_array_equal(
+                np.delete(record.observations[ply], 113, axis=0), np.delete(expected, 113, axis=0)
+            )
+            assert record.policies[ply, action] > 0
+            _, planes, reward, done = env.step(action)
+        assert record.result == (reward if done else None)
+        # Outcomes alternate in sign with the side to move, 0 for a draw or a cut-off game.
+        sides = np.arange(plies) % 2
+        white = reward if done else 0
+        np.testing.assert_array_equal(record.values, np.where(sides == 0, white, -white))
+
+
+def test_tiny_network_learns_its_targets():
+    rng = np.random.default_rng(0)
+    observations = rng.integers(0, 2, (16, 119, 8, 8), dtype=np.uint8)
+    policies = np.zeros((16, 4672), np.float32)
+    policies[np.arange(16), rng.integers(0, 4672, 16)] = 1.0
+    values = rng.choice([-1.0, 1.0], 16).astype(np.float32)
+    network = TinyNetwork(seed=1)
+    losses = [network.train_step(observations, policies, values) for _ in range(40)]
+    assert losses[-1] < 0.5 * losses[0]
+    priors, predicted = network(observations, policies > 0)
+    assert (priors.argmax(axis=1) == policies.argmax(axis=1)).all()
+    assert np.isfinite(predicted).all()
+
+
+def test_alphazero_example_writes_its_tuples(tmp_path):
+    out = tmp_path / "tuples.npz"
+    result = run_example(
+        "alphazero.py",
+        *("--envs", "2", "--games", "2", "--generations", "1", "--simulations", "8"),
+        *("--max-plies", "6", "--out", str(out)),
+    )
+    assert result.returncode == 0, result.stderr
+    assert "Generation 1: 2 games (0 White wins, 0 Black wins, 0 draws, 2 cut off)" in result.stdout
+    with np.load(out) as tuples:
+        assert tuples["observations"].shape == (12, 119, 8, 8)
+        assert tuples["policies"].shape == (12, 4672)
+        np.testing.assert_array_equal(tuples["values"], np.zeros(12, np.float32))
 
 
 @pytest.mark.slow
@@ -101,4 +182,6 @@ def test_ray_self_play_with_two_actors():
     lines = result.stdout.splitlines()
     assert "Game 1: unfinished after 12 plies" in lines
     assert "Game 2: unfinished after 12 plies" in lines
-    assert lines[-1].startswith("2 games, 26 positions with observations (119, 64), from 2 actors")
+    assert lines[-1].startswith(
+        "2 games, 24 training tuples with observations (119, 8, 8), from 2 actors"
+    )

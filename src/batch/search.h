@@ -1,0 +1,79 @@
+// A batch of independent search trees, one per root game, whose leaves are evaluated together.
+//
+// A run with an evaluator goes round these steps until finished():
+//   select      each tree picks its leaves (in parallel over trees);
+//   number      the leaves get rows of the batch, tree after tree;
+//   write       each leaf's observation and legal-action mask go to its row;
+//   (the evaluator answers with priors and values for every row)
+//   check       the answer is tested before anything changes;
+//   apply       the leaves are expanded and their values backed up, or cancel takes the batch
+//               back when the answer was refused.
+// A run valued by random playouts is one parallel pass over the trees. Each tree is touched by
+// one thread at a time and draws from its own random stream, so the results do not depend on
+// how the trees are split among threads.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "batch/search_tree.h"
+#include "batch/thread_pool.h"
+#include "batch/vector_ortolan.h"
+#include "engine/board.h"
+
+namespace ortolan {
+
+class Search {
+public:
+    // Copies the roots. Throws std::invalid_argument for settings out of range or a root that is
+    // not a position to play from (exactly one king a side, no square taken twice). The trees
+    // are split among `threads` threads (the calling one included).
+    Search(const SearchSettings& settings, const Board* roots, int32_t count, uint64_t seed,
+           int32_t threads);
+
+    int32_t size() const { return static_cast<int32_t>(trees_.size()); }
+    const SearchSettings& settings() const { return settings_; }
+    const SearchTree& tree(int32_t index) const { return trees_[index]; }
+
+    void start_run();
+    bool finished() const;
+
+    // The steps of a batch. select returns the number of leaves to evaluate (the rows of the
+    // batch); check returns the fault of the lowest row, if any.
+    int32_t select();
+    // Observations as `type` (observation_uint8, _float32 or _int32 of the batched environment).
+    void write_leaves(void* observations, int32_t type, bool* masks);
+    LeafFault check(const float* priors, const float* values);
+    void apply(const float* priors, const float* values);
+    void cancel();
+
+    void run_rollouts();
+
+    // visit_counts: size() rows of action_count; root_values: size() values.
+    void results(int32_t* visit_counts, float* root_values) const;
+
+    // Moves every root on by its action (the chosen child's subtree is kept). A root whose game
+    // has ended takes -1 and stays as it is. Throws std::invalid_argument naming every tree
+    // whose action is not legal, with nothing changed.
+    void advance(const int32_t* actions);
+    // Starts trees indices[0..count) over from the games roots[0..count). Throws
+    // std::invalid_argument, with nothing changed, for an index out of range or a root as the
+    // constructor refuses it.
+    void reset_roots(const int32_t* indices, const Board* roots, int32_t count);
+
+private:
+    void reset_root(int32_t index, const Board& root);
+    template <class Step>
+    void each_tree(Step&& step);
+
+    SearchSettings settings_;
+    uint64_t seed_;
+    std::vector<SearchTree> trees_;
+    std::vector<Board> boards_;  // leaves_per_batch scratch Boards a tree
+    std::vector<int32_t> first_rows_;
+    std::vector<LeafFault> faults_;
+    int32_t roots_made_ = 0;  // each root gets its own random stream
+    ThreadPool pool_;
+};
+
+}  // namespace ortolan

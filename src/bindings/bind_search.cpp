@@ -1,0 +1,209 @@
+// Python class SearchCore: the batched tree search behind ortolan_vector.Search. The trees work
+// with the interpreter lock released; the lock is held only to call the evaluator and to turn
+// arrays into and out of Python objects.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "batch/search.h"
+#include "bindings/vector_bindings.h"
+#include "extras/state.h"
+
+namespace py = pybind11;
+
+namespace ortolan::bindings {
+
+namespace {
+
+struct SearchCore {
+    std::unique_ptr<Search> search;
+    int32_t type = observation_uint8;
+    bool busy = false;  // a call is under way; the evaluator must not re-enter the search
+};
+
+// Marks the search busy for the length of a call. Only touched with the lock held.
+class BusyGuard {
+public:
+    explicit BusyGuard(SearchCore& core) : core_(core) {
+        if (core.busy) throw std::runtime_error("the search is already running");
+        core.busy = true;
+    }
+    ~BusyGuard() { core_.busy = false; }
+    BusyGuard(const BusyGuard&) = delete;
+    BusyGuard& operator=(const BusyGuard&) = delete;
+
+private:
+    SearchCore& core_;
+};
+
+// A game to search from: the snapshot restored into a fresh Board, with its move counter.
+Board game_of(const py::handle& item, size_t index) {
+    if (!py::isinstance<State>(item))
+        throw py::type_error("roots[" + std::to_string(index) + "] is not an ortolan.State");
+    const State& state = item.cast<const State&>();
+    Board board;
+    board.restore_state(state);
+    board.total_move_count = state.total_move_count;
+    return board;
+}
+
+std::vector<Board> games_of(const py::sequence& states) {
+    std::vector<Board> games;
+    games.reserve(states.size());
+    for (size_t i = 0; i < states.size(); ++i) games.push_back(game_of(states[i], i));
+    return games;
+}
+
+py::tuple results(const Search& search) {
+    const py::ssize_t n = search.size();
+    py::array_t<int32_t> counts({n, static_cast<py::ssize_t>(action_count)});
+    py::array_t<float> values(n);
+    search.results(counts.mutable_data(), values.mutable_data());
+    return py::make_tuple(counts, values);
+}
+
+std::string shape_text(const py::array& array) {
+    std::string text = "(";
+    for (py::ssize_t d = 0; d < array.ndim(); ++d)
+        text += (d ? ", " : "") + std::to_string(array.shape(d));
+    return text + (array.ndim() == 1 ? ",)" : ")");
+}
+
+// One part of the evaluator's answer as C-contiguous float32, refused unless it is a
+// floating-point array of the expected shape.
+py::array_t<float> answer_part(const py::handle& part, const char* name, py::ssize_t rows,
+                               bool with_actions) {
+    const py::array array = py::array::ensure(part);
+    const bool shaped = array && array.ndim() == (with_actions ? 2 : 1) && array.shape(0) == rows &&
+                        (!with_actions || array.shape(1) == action_count);
+    if (!array || array.dtype().kind() != 'f' || !shaped) {
+        std::string expected = "(" + std::to_string(rows) + (with_actions ? ", 4672)" : ",)");
+        std::string got =
+            array ? std::string(py::str(array.dtype())) + " array of shape " + shape_text(array)
+                  : std::string(py::str(py::type::handle_of(part).attr("__name__")));
+        throw py::value_error(std::string("evaluate must return ") + name +
+                              " as a floating-point array of shape " + expected + ", not " + got);
+    }
+    return py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(array);
+}
+
+void run_with(SearchCore& core, const py::function& evaluate) {
+    Search& search = *core.search;
+    {
+        py::gil_scoped_release unlocked;
+        search.start_run();
+    }
+    for (;;) {
+        int32_t rows = 0;
+        {
+            py::gil_scoped_release unlocked;
+            if (search.finished()) return;
+            rows = search.select();
+        }
+        if (rows == 0) continue;
+        const py::ssize_t m = rows;
+        py::array observations;
+        if (core.type == observation_uint8)
+            observations =
+                py::array_t<uint8_t>({m, py::ssize_t{119}, py::ssize_t{8}, py::ssize_t{8}});
+        else if (core.type == observation_float32)
+            observations =
+                py::array_t<float>({m, py::ssize_t{119}, py::ssize_t{8}, py::ssize_t{8}});
+        else
+            observations =
+                py::array_t<int32_t>({m, py::ssize_t{119}, py::ssize_t{8}, py::ssize_t{8}});
+        py::array_t<bool> masks({m, static_cast<py::ssize_t>(action_count)});
+        {
+            py::gil_scoped_release unlocked;
+            search.write_leaves(observations.mutable_data(), core.type, masks.mutable_data());
+        }
+        LeafFault fault;
+        try {
+            const py::object answer = evaluate(observations, masks);
+            if (!py::isinstance<py::tuple>(answer) || py::len(answer) != 2)
+                throw py::value_error("evaluate must return a pair (priors, values)");
+            const py::tuple pair = answer;
+            const py::array_t<float> priors = answer_part(pair[0], "priors", m, true);
+            const py::array_t<float> values = answer_part(pair[1], "values", m, false);
+            py::gil_scoped_release unlocked;
+            fault = search.check(priors.data(), values.data());
+            if (fault.row < 0) search.apply(priors.data(), values.data());
+        } catch (...) {
+            search.cancel();
+            throw;
+        }
+        if (fault.row >= 0) {
+            search.cancel();
+            std::string where = "evaluate's answer for leaf " + std::to_string(fault.row) + ": ";
+            if (fault.action >= 0) where += "action " + std::to_string(fault.action) + "'s ";
+            throw py::value_error(where + fault.what);
+        }
+    }
+}
+
+}  // namespace
+
+void bind_search(py::module_& m) {
+    py::class_<SearchCore>(m, "SearchCore")
+        .def(py::init([](const py::sequence& roots, int32_t simulations, float c_puct,
+                         float dirichlet_alpha, float dirichlet_fraction, int32_t leaves_per_batch,
+                         int32_t threads, int32_t type, uint64_t seed) {
+                 SearchSettings settings;
+                 settings.simulations = simulations;
+                 settings.c_puct = c_puct;
+                 settings.dirichlet_alpha = dirichlet_alpha;
+                 settings.dirichlet_fraction = dirichlet_fraction;
+                 settings.leaves_per_batch = leaves_per_batch;
+                 const std::vector<Board> games = games_of(roots);
+                 auto core = std::make_unique<SearchCore>();
+                 core->search = std::make_unique<Search>(
+                     settings, games.data(), static_cast<int32_t>(games.size()), seed, threads);
+                 core->type = type;
+                 return core;
+             }),
+             py::arg("roots"), py::arg("simulations"), py::arg("c_puct"),
+             py::arg("dirichlet_alpha"), py::arg("dirichlet_fraction"), py::arg("leaves_per_batch"),
+             py::arg("threads"), py::arg("dtype_code"), py::arg("seed"))
+        .def_property_readonly("num_roots", [](const SearchCore& c) { return c.search->size(); })
+        .def("run",
+             [](SearchCore& core, const py::function& evaluate) {
+                 BusyGuard busy(core);
+                 run_with(core, evaluate);
+                 return results(*core.search);
+             })
+        .def("run_rollouts",
+             [](SearchCore& core) {
+                 BusyGuard busy(core);
+                 {
+                     py::gil_scoped_release unlocked;
+                     core.search->start_run();
+                     core.search->run_rollouts();
+                 }
+                 return results(*core.search);
+             })
+        .def("advance",
+             [](SearchCore& core,
+                const py::array_t<int32_t, py::array::c_style | py::array::forcecast>& actions) {
+                 BusyGuard busy(core);
+                 if (actions.ndim() != 1 || actions.shape(0) != core.search->size())
+                     throw py::value_error("actions must have shape (" +
+                                           std::to_string(core.search->size()) + ",)");
+                 core.search->advance(actions.data());
+             })
+        .def("reset_roots",
+             [](SearchCore& core, const py::sequence& indices, const py::sequence& roots) {
+                 BusyGuard busy(core);
+                 const std::vector<Board> games = games_of(roots);
+                 std::vector<int32_t> which;
+                 for (const py::handle& index : indices) which.push_back(index.cast<int32_t>());
+                 core.search->reset_roots(which.data(), games.data(),
+                                          static_cast<int32_t>(which.size()));
+             });
+}
+
+}  // namespace ortolan::bindings
