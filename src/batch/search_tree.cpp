@@ -31,8 +31,10 @@ int32_t SearchTree::remaining(const SearchSettings& settings) const {
     const SearchNode& root = nodes_[0];
     if (root.kind == node_terminal) return 0;
     if (root.kind != node_expanded) return settings.simulations;
-    // The root's first visit is its own evaluation; every later one went to a child.
-    const int32_t done = root.visits - 1 + root.pending;
+    // Counted at the children: the root's own count can hold more than its first evaluation,
+    // when it was a leaf that several visits of one batch reached before a move made it the root.
+    int32_t done = root.pending;
+    for (int32_t i = 0; i < root.child_count; ++i) done += nodes_[root.first_child + i].visits;
     return done < settings.simulations ? settings.simulations - done : 0;
 }
 

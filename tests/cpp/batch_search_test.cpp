@@ -258,6 +258,22 @@ TEST(SearchAdvance, TheChosenChildBecomesTheRootWithItsSubtree) {
                   150);
 }
 
+// White's only move is Kxb2, so every visit of a batch goes to that one child: it is evaluated
+// once for all of them. Made the root, it must still get the run's full simulations.
+TEST(SearchAdvance, ARootReachedByManyVisitsOfOneBatchStillGetsEverySimulation) {
+    Board game = game_from_fen("k7/8/8/8/8/8/1r6/K7 w - - 0 1");
+    Search search(settings_with(10, 8), &game, 1, 3, 1);
+    run(search, uniform);
+    const int32_t only = action_of(game, "a1b2");
+    search.advance(&only);
+    std::vector<int32_t> counts = visit_counts(search);
+    // The kept root carries the visits of that batch beyond those its children got.
+    ASSERT_GT(search.tree(0).node(0).visits, 1 + std::accumulate(counts.begin(), counts.end(), 0));
+    run(search, uniform);
+    counts = visit_counts(search);
+    EXPECT_EQ(std::accumulate(counts.begin(), counts.end(), 0), 10);
+}
+
 TEST(SearchAdvance, RefusesActionsThatAreNotLegalAndChangesNothing) {
     const Board roots[3] = {random_game(9, 20), game_from_fen("k7/1Q6/1K6/8/8/8/8/8 b - - 0 1"),
                             random_game(10, 21)};
