@@ -79,6 +79,8 @@ public:
     bool has_legal_move();
     // The legal moves with their action numbers; returns their number.
     int32_t legal_actions(ActionMap::Entry* out);
+    // The same as plane words, counts and moves by action.
+    int32_t legal_actions(ActionPlanes& out);
     // Plays a generated move as a trial and takes it back; true when it is legal.
     bool try_move(Move move);
 
