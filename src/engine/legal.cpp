@@ -263,7 +263,8 @@ int32_t Board::legal_actions(ActionMap::Entry* out) {
 
 int32_t Board::legal_actions(ActionPlanes& out) {
     out.clear();
-    if (direct_generation_applies()) return generate_legal<false>(*this, &out);
+    out.direct = direct_generation_applies();
+    if (out.direct) return generate_legal<false>(*this, &out);
     MoveList list;
     const int32_t count = legal_moves(list);
     for (int32_t i = 0; i < count; ++i)

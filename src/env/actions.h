@@ -71,6 +71,7 @@ struct ActionPlanes {
     uint64_t planes[action_planes];
     uint8_t counts[80];  // counts past the last plane stay zero, for reading eight at a time
     Move moves[action_count];
+    bool direct;  // whether the position was judged directly, without trial moves
 
     void clear() {
         std::memset(planes, 0, sizeof planes);

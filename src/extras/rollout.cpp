@@ -100,7 +100,7 @@ int32_t Board::roll_out(uint32_t seed) {
     try {
         for (int32_t steps = 1;; ++steps) {
             const uint32_t k = draw_index(engine, static_cast<uint32_t>(count));
-            advance(kth_smallest_action(*legal, k));
+            advance(kth_smallest_action(*legal, k), legal->direct);
             const int32_t next_count = legal_actions(*next);
             const Outcome end = outcome(next_count);
             if (end.done || steps == rollout_steps) {
