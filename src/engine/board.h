@@ -79,6 +79,8 @@ public:
     bool has_legal_move();
     // The legal moves with their action numbers; returns their number.
     int32_t legal_actions(ActionMap::Entry* out);
+    // The same as plane words, counts and moves by action.
+    int32_t legal_actions(ActionPlanes& out);
     // Plays a generated move as a trial and takes it back; true when it is legal.
     bool try_move(Move move);
 
@@ -105,7 +107,9 @@ public:
     StepResult step(int32_t action);
     // Everything step does to the game with a legal move but the observation and the end of
     // the game: the move played, the new position recorded, the step counted.
-    void advance(Move move);
+    void advance(Move move) { advance(move, direct_generation_applies()); }
+    // The same where the caller knows direct_generation_applies() of the position.
+    void advance(Move move, bool direct);
     // The end of the game, given the number of legal moves of the position: mate or
     // stalemate, then the third occurrence, then the no-progress counter.
     Outcome outcome(int32_t legal_count) const;

@@ -41,26 +41,33 @@ private:
     static constexpr int32_t own = us == white ? 0 : 6;
     static constexpr int32_t foe = 6 - own;
 
-    // Writes a move, with its action number when Out is an ActionMap entry.
-    void store(Move move) {
+    // Writes a move of the given action plane to out, the count-th: as it is, with its action
+    // number, or into the plane words.
+    static void put(Out* out, int32_t& count, int32_t plane, int32_t source, Move move) {
         if constexpr (std::is_same_v<Out, Move>)
-            out_[count_++] = move;
+            out[count] = move;
+        else if constexpr (std::is_same_v<Out, ActionPlanes>)
+            out->add(plane, source, move);
         else
-            out_[count_++] = {action_number(move, us), move};
+            out[count] = {plane * 64 + source, move};
+        ++count;
     }
-    // Adds one move per target; with first_only, true when there is one.
+    void store(Move move) { put(out_, count_, action_plane(move, us), move_source(move), move); }
+    // Adds one move per target; with first_only, true when there is one. The loop works on
+    // copies of the members, which the stores of the moves could otherwise be taken to change.
     bool add(int32_t source, Bitboard targets, int32_t piece) {
         if constexpr (first_only) return targets != 0;
         const Move base = encode_move(source, 0, piece, 0, 0, 0, 0, 0);
         const int8_t* planes = plane_tables.plane[us][source];
+        Out* const out = out_;
+        const Bitboard enemy = enemy_;
+        int32_t count = count_;
         while (targets) {
             const int32_t target = pop_lowest(targets);
-            const Move move = base | target << 6 | get_bit(enemy_, target) << 20;
-            if constexpr (std::is_same_v<Out, Move>)
-                out_[count_++] = move;
-            else
-                out_[count_++] = {planes[target] * 64 + source, move};
+            put(out, count, planes[target], source,
+                base | target << 6 | get_bit(enemy, target) << 20);
         }
+        count_ = count;
         return false;
     }
     // Adds the pawn moves to the targets, each from target - shift; promotions give four.
@@ -251,6 +258,17 @@ int32_t Board::legal_actions(ActionMap::Entry* out) {
     const int32_t count = legal_moves(list);
     for (int32_t i = 0; i < count; ++i)
         out[i] = {action_number(list.moves[i], side), list.moves[i]};
+    return count;
+}
+
+int32_t Board::legal_actions(ActionPlanes& out) {
+    out.clear();
+    out.direct = direct_generation_applies();
+    if (out.direct) return generate_legal<false>(*this, &out);
+    MoveList list;
+    const int32_t count = legal_moves(list);
+    for (int32_t i = 0; i < count; ++i)
+        out.add(action_plane(list.moves[i], side), move_source(list.moves[i]), list.moves[i]);
     return count;
 }
 

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -60,6 +61,27 @@ public:
 
 private:
     std::vector<Entry> entries_;
+};
+
+// The legal actions of a position by plane: one word per plane whose bits are the source
+// squares, the number of actions on each plane, and the move of each action, valid only where
+// its bit is set. A random draw finds the k-th smallest action from the counts and the words
+// without sorting, and reads its move without a search.
+struct ActionPlanes {
+    uint64_t planes[action_planes];
+    uint8_t counts[80];  // counts past the last plane stay zero, for reading eight at a time
+    Move moves[action_count];
+    bool direct;  // whether the position was judged directly, without trial moves
+
+    void clear() {
+        std::memset(planes, 0, sizeof planes);
+        std::memset(counts, 0, sizeof counts);
+    }
+    void add(int32_t plane, int32_t source, Move move) {
+        planes[plane] |= uint64_t{1} << source;
+        ++counts[plane];
+        moves[plane * 64 + source] = move;
+    }
 };
 
 // The plane of a move that is no under-promotion, by side, source and target: the knight

@@ -21,9 +21,9 @@ StepResult Board::reset() {
     return result;
 }
 
-void Board::advance(Move move) {
+void Board::advance(Move move, bool direct) {
     just_reset = 0;
-    if (direct_generation_applies()) {
+    if (direct) {
         MoveUndo undo;
         play(move, undo);
     } else {

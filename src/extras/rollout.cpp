@@ -28,32 +28,36 @@ uint32_t draw_index(std::mt19937& engine, uint32_t n) {
     return static_cast<uint32_t>(product >> 32);
 }
 
-// The move whose action number is the k-th smallest of the list, counting from 0. Action
-// numbers are plane * 64 + source, so one 64-bit word per plane holds them in ascending order;
-// the planes are passed eight at a time by the sum of their counts, then one at a time.
-Move kth_smallest_action(const ActionMap::Entry* entries, int32_t count, uint32_t k) {
-    uint64_t planes[action_planes] = {};
-    uint8_t counts[80] = {};
-    for (int32_t i = 0; i < count; ++i) {
-        const int32_t action = entries[i].first;
-        planes[action >> 6] |= uint64_t{1} << (action & 63);
-        ++counts[action >> 6];
-    }
+// The move whose action number is the k-th smallest of the position's, counting from 0.
+// Action numbers are plane * 64 + source, so each plane word holds its actions in ascending
+// order; the planes are passed eight at a time by the sum of their counts, then one at a time.
+Move kth_smallest_action(const ActionPlanes& legal, uint32_t k) {
     int32_t plane = 0;
     for (;; plane += 8) {
         uint64_t eight;
-        std::memcpy(&eight, counts + plane, sizeof eight);
+        std::memcpy(&eight, legal.counts + plane, sizeof eight);
         eight = (eight & 0x00ff00ff00ff00ffULL) + ((eight >> 8) & 0x00ff00ff00ff00ffULL);
         const uint32_t here = static_cast<uint32_t>((eight * 0x0001000100010001ULL) >> 48);
         if (k < here) break;
         k -= here;
     }
-    for (; k >= counts[plane]; ++plane) k -= counts[plane];
-    uint64_t word = planes[plane];
+    for (; k >= legal.counts[plane]; ++plane) k -= legal.counts[plane];
+    uint64_t word = legal.planes[plane];
     for (; k > 0; --k) word &= word - 1;
-    const int32_t action = plane * 64 + lowest_square(word);
-    for (int32_t i = 0;; ++i)
-        if (entries[i].first == action) return entries[i].second;
+    return legal.moves[plane * 64 + lowest_square(word)];
+}
+
+// Replaces the ActionMap by the actions of the plane words, in ascending order.
+void assign_actions(ortolan::ActionMap& map, const ActionPlanes& legal) {
+    ActionMap::Entry entries[max_moves];
+    int32_t count = 0;
+    for (int32_t plane = 0; plane < action_planes; ++plane) {
+        for (uint64_t word = legal.planes[plane]; word;) {
+            const int32_t action = plane * 64 + pop_lowest(word);
+            entries[count++] = {action, legal.moves[action]};
+        }
+    }
+    map.assign(entries, count);
 }
 
 // One value from the standard library's random device. Where the library was built with the
@@ -82,10 +86,10 @@ int32_t Board::roll_out() { return roll_out(device_seed()); }
 // holds the actions of the position before that step's move, as step leaves it.
 int32_t Board::roll_out(uint32_t seed) {
     std::mt19937 engine(seed);
-    ActionMap::Entry buffers[2][max_moves];
-    ActionMap::Entry* legal = buffers[0];
-    ActionMap::Entry* next = buffers[1];
-    int32_t count = legal_actions(legal);
+    ActionPlanes buffers[2];
+    ActionPlanes* legal = &buffers[0];
+    ActionPlanes* next = &buffers[1];
+    int32_t count = legal_actions(*legal);
     if (count == 0) {
         ActionMap.clear();
         return terminal_reward();
@@ -96,18 +100,18 @@ int32_t Board::roll_out(uint32_t seed) {
     try {
         for (int32_t steps = 1;; ++steps) {
             const uint32_t k = draw_index(engine, static_cast<uint32_t>(count));
-            advance(kth_smallest_action(legal, count, k));
-            const int32_t next_count = legal_actions(next);
+            advance(kth_smallest_action(*legal, k), legal->direct);
+            const int32_t next_count = legal_actions(*next);
             const Outcome end = outcome(next_count);
             if (end.done || steps == rollout_steps) {
-                ActionMap.assign(legal, count);
+                assign_actions(ActionMap, *legal);
                 return end.reward;
             }
             std::swap(legal, next);
             count = next_count;
         }
     } catch (...) {
-        ActionMap.assign(legal, count);
+        assign_actions(ActionMap, *legal);
         throw;
     }
 }
