@@ -15,7 +15,7 @@ import sys
 from pathlib import Path
 from time import perf_counter
 
-from . import agent_loop, memory, perft, playouts, primitives
+from . import agent_loop, memory, perft, playouts, primitives, search, vector
 from .common import ROOT, Context
 from .report import Report, machine_info, write
 from .systems import Systems
@@ -27,6 +27,8 @@ WORKLOADS = {
     "primitives": primitives,
     "perft": perft,
     "memory": memory,
+    "vector": vector,
+    "search": search,
 }
 
 

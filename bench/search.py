@@ -1,86 +1,66 @@
-#!/usr/bin/env python3
-"""Batched tree search, side by side with its peers, measured in one run (simulations/s).
+"""Batched tree search, in simulations per second (a quick run uses smaller sizes):
 
-  ortolan   Search over N = 64 games from the start position, 200 simulations a move:
-            a uniform evaluator written in NumPy (numpy.ones priors, zero values, its call
-            included), on every core and on one; run("rollout") on two threads and on one
-  OpenSpiel the C++ MCTSBot with its RandomRolloutEvaluator (one rollout a leaf), one tree
-            from the start position
-  mctx      gumbel_muzero_policy over Pgx's chess under jax.jit, batch 64, 32 simulations,
-            uniform priors and zero values, compile time excluded
+- ortolan: ortolan_vector.Search over 64 games from the start position, 200 simulations a
+  move, valued by a uniform evaluator written in NumPy (numpy.ones priors, zero values, its
+  calls included), on every core and on one; and by run("rollout"), on 2 threads and on 1;
+- OpenSpiel: the C++ MCTSBot with its RandomRolloutEvaluator (one rollout a leaf), one tree
+  from the start position, 1000 simulations;
+- mctx: gumbel_muzero_policy over Pgx's chess under jax.jit, batch 64, 32 simulations,
+  uniform priors and zero values, compile time excluded.
 
-Each repeat runs every system once and the rate reported is the median over the repeats, so
-a change in machine load touches all of them. A peer that cannot be imported is reported as
-unavailable. Run with the interpreter of a venv that holds ortolan and the peers:
-
-    .venv-bench/bin/python bench/search.py --repeats 5
+Making a search (a Search, an MCTSBot) is outside the timing; only its run is timed.
 """
 
 from __future__ import annotations
 
-import argparse
+import itertools
 import os
-import statistics
-import sys
-import time
-from collections.abc import Callable
 
-os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
-
-import numpy as np
+from .common import Unavailable, interleaved, prepare, reason, timed_part
 
 ACTIONS = 4672
-GAMES = 64
-SIMULATIONS = 200
 
 
-def uniform(observations, masks):
-    m = len(observations)
-    return np.ones((m, ACTIONS), np.float32), np.zeros(m, np.float32)
+def sizes(quick: bool) -> dict:
+    if quick:
+        return {"games": 8, "simulations": 32, "openspiel": 100, "batch": 8, "mctx": 8}
+    return {"games": 64, "simulations": 200, "openspiel": 1000, "batch": 64, "mctx": 32}
 
 
-def ortolan_search(threads: int | None, rollouts: bool, simulations: int) -> Callable[[], float]:
-    from ortolan_vector import Search, VectorOrtolan
-
-    envs = VectorOrtolan(GAMES, threads=1)
+def ortolan_search(vector, np, games, simulations, threads, rollouts):
+    envs = vector.VectorOrtolan(games, threads=1)
     envs.reset(seed=0)
-    seed = [0]
+    seeds = itertools.count(1)
 
-    def once() -> float:
-        seed[0] += 1
-        search = Search(envs, simulations=simulations, threads=threads, seed=seed[0])
-        start = time.perf_counter()
-        search.run("rollout" if rollouts else uniform)
-        return GAMES * simulations / (time.perf_counter() - start)
+    def uniform(observations, masks):
+        m = len(observations)
+        return np.ones((m, ACTIONS), np.float32), np.zeros(m, np.float32)
 
-    return once
+    evaluate = "rollout" if rollouts else uniform
+
+    def setup():
+        return vector.Search(envs, simulations=simulations, threads=threads, seed=next(seeds))
+
+    return timed_part(setup, lambda search: search.run(evaluate), games * simulations)
 
 
-def openspiel_mcts(simulations: int) -> Callable[[], float]:
+def openspiel_mcts(game, simulations):
     import pyspiel
 
-    game = pyspiel.load_game("chess")
-    seed = [0]
+    seeds = itertools.count(1)
 
-    def once() -> float:
-        seed[0] += 1
-        evaluator = pyspiel.RandomRolloutEvaluator(1, seed[0])
-        bot = pyspiel.MCTSBot(game, evaluator, 2.0, simulations, 1000, False, seed[0], False)
-        state = game.new_initial_state()
-        start = time.perf_counter()
-        bot.step(state)
-        return simulations / (time.perf_counter() - start)
+    def setup():
+        seed = next(seeds)
+        evaluator = pyspiel.RandomRolloutEvaluator(1, seed)
+        bot = pyspiel.MCTSBot(game, evaluator, 2.0, simulations, 1000, False, seed, False)
+        return bot, game.new_initial_state()
 
-    return once
+    return timed_part(setup, lambda bs: bs[0].step(bs[1]), simulations)
 
 
-def mctx_gumbel(batch: int, simulations: int) -> Callable[[], float]:
-    import jax
-    import jax.numpy as jnp
-    import mctx
-    import pgx
-
-    env = pgx.make("chess")
+def mctx_gumbel(m, batch, simulations):
+    jax, jnp, mctx = m.jax, m.jax.numpy, m.mctx
+    env = m.pgx.make("chess")
     init = jax.jit(jax.vmap(env.init))
     step = jax.vmap(env.step)
 
@@ -114,71 +94,78 @@ def mctx_gumbel(batch: int, simulations: int) -> Callable[[], float]:
 
     state = init(jax.random.split(jax.random.PRNGKey(0), batch))
     jax.block_until_ready(policy(jax.random.PRNGKey(1), state))  # compile
-    counter = [1]
+    keys = itertools.count(2)
 
-    def once() -> float:
-        counter[0] += 1
-        start = time.perf_counter()
-        jax.block_until_ready(policy(jax.random.PRNGKey(counter[0]), state))
-        return batch * simulations / (time.perf_counter() - start)
+    def timed(key):
+        jax.block_until_ready(policy(key, state))
 
-    return once
+    return timed_part(lambda: jax.random.PRNGKey(next(keys)), timed, batch * simulations)
 
 
-def main(argv: list[str] | None = None) -> int:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--repeats", type=int, default=5)
-    args = parser.parse_args(argv)
-
+def run(ctx) -> None:
+    try:
+        vector = ctx.systems.get("ortolan_vector")
+        import numpy as np
+    except Exception as exc:
+        ctx.report.notes.append(f"search: ortolan_vector unavailable: {reason(exc)}")
+        return
+    z = sizes(ctx.quick)
+    games, sims = z["games"], z["simulations"]
     cores = os.process_cpu_count() or 1
-    workloads: list[tuple[str, Callable[[], Callable[[], float]]]] = [
+    uniform_all = f"ortolan Search, NumPy evaluator, {cores} threads"
+    uniform_one = "ortolan Search, NumPy evaluator, 1 thread"
+    rollout_two = "ortolan Search, run('rollout'), 2 threads"
+    rollout_one = "ortolan Search, run('rollout'), 1 thread"
+    results = interleaved(
+        {
+            uniform_all: prepare(ortolan_search, vector, np, games, sims, None, False),
+            uniform_one: prepare(ortolan_search, vector, np, games, sims, 1, False),
+            rollout_two: prepare(ortolan_search, vector, np, games, sims, 2, True),
+            rollout_one: prepare(ortolan_search, vector, np, games, sims, 1, True),
+            "OpenSpiel": ctx.peer("OpenSpiel", openspiel_mcts, z["openspiel"]),
+            "mctx": ctx.peer("mctx", mctx_gumbel, z["batch"], z["mctx"]),
+        },
+        ctx.repeats,
+        ctx.seconds,
+        "simulations",
+    )
+    report, systems = ctx.report, ctx.systems
+    ours = f"{games} games from the start, {sims} simulations a move"
+    rows = [
         (
-            f"ortolan Search, NumPy uniform evaluator, {cores} threads",
-            lambda: ortolan_search(None, False, SIMULATIONS),
+            f"search, uniform NumPy evaluator, {cores} threads, simulations/s",
+            f"ortolan: {ours}; mctx: batch {z['batch']}, {z['mctx']} simulations, uniform "
+            "priors, zero values, under jax.jit (compile excluded)",
+            uniform_all,
+            "mctx",
+            50,
+            "search vs mctx",
         ),
         (
-            "ortolan Search, NumPy uniform evaluator, 1 thread",
-            lambda: ortolan_search(1, False, SIMULATIONS),
+            "search, random rollout leaves, 2 threads, simulations/s",
+            f"ortolan: {ours}, run('rollout'); OpenSpiel: MCTSBot with RandomRolloutEvaluator, "
+            f"one tree, {z['openspiel']} simulations",
+            rollout_two,
+            "OpenSpiel",
+            30,
+            "search vs OpenSpiel",
         ),
-        ("ortolan Search, run('rollout'), 2 threads", lambda: ortolan_search(2, True, SIMULATIONS)),
-        ("ortolan Search, run('rollout'), 1 thread", lambda: ortolan_search(1, True, SIMULATIONS)),
-        ("OpenSpiel MCTSBot, random rollouts, 1 tree", lambda: openspiel_mcts(1000)),
         (
-            "mctx gumbel_muzero_policy over Pgx, batch 64, 32 simulations",
-            lambda: mctx_gumbel(64, 32),
+            "search, run('rollout'), 2 threads against 1, simulations/s",
+            f"{ours}, run('rollout')",
+            rollout_two,
+            rollout_one,
+            1.7,
+            "search, 2 threads vs 1",
         ),
     ]
-    runners: dict[str, Callable[[], float] | None] = {}
-    for name, make in workloads:
-        try:
-            runners[name] = make()
-        except ImportError as error:
-            print(f"{name}: unavailable ({error})", file=sys.stderr)
-            runners[name] = None
-    rates: dict[str, list[float]] = {name: [] for name in runners}
-    for _ in range(args.repeats):
-        for name, run in runners.items():
-            if run is not None:
-                rates[name].append(run())
-    median = {name: statistics.median(r) for name, r in rates.items() if r}
-
-    print(f"| workload ({args.repeats} repeats, median) | simulations/s |")
-    print("|---|---:|")
-    for name, rate in median.items():
-        print(f"| {name} | {rate:,.0f} |")
-    names = list(runners)
-
-    def ratio(a: str, b: str) -> str:
-        return f"{median[a] / median[b]:.1f}x" if a in median and b in median else "n/a"
-
-    print()
-    print(f"uniform evaluator against mctx over Pgx: {ratio(names[0], names[5])} (target 50x)")
-    print(
-        f"run('rollout') on 2 threads against OpenSpiel: {ratio(names[2], names[4])} (target 30x)"
-    )
-    print(f"run('rollout') 2 threads against 1: {ratio(names[2], names[3])} (target 1.7x)")
-    return 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+    for measure, work, mine, theirs, target, margin in rows:
+        a = results[mine]
+        if isinstance(a, Unavailable):
+            report.row(measure, work, f"unavailable ({a})", "—", "—")
+            continue
+        label = systems.label(theirs) if theirs in systems.versions else theirs
+        report.compare_rates(measure, work, a, label, results[theirs], target, margin)
+    report.add_absolute("search", results, systems)
+    rates = {k: s.median for k, s in results.items() if not isinstance(s, Unavailable)}
+    report.panel("bars", "Batched tree search", "simulations / s", rates)

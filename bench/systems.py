@@ -26,6 +26,12 @@ def load_ortolan_pettingzoo():
     return ortolan_pettingzoo, version_of("ortolan")
 
 
+def load_ortolan_vector():
+    import ortolan_vector
+
+    return ortolan_vector, version_of("ortolan")
+
+
 def load_chess():
     import chess
 
@@ -54,13 +60,27 @@ def load_openspiel():
     return pyspiel.load_game("chess"), version_of("open_spiel")
 
 
+def load_mctx():
+    """mctx's search over Pgx's chess, under JAX: the three modules in a namespace."""
+    from types import SimpleNamespace
+
+    import jax
+    import mctx
+    import pgx
+
+    versions = f"{version_of('mctx')} (Pgx {version_of('pgx')}, JAX {version_of('jax')})"
+    return SimpleNamespace(jax=jax, mctx=mctx, pgx=pgx), versions
+
+
 # name -> loader returning (the module or object the workloads use, its version text).
 LOADERS: dict[str, Callable[[], tuple[object, str]]] = {
     "ortolan": load_ortolan,
     "ortolan_pettingzoo": load_ortolan_pettingzoo,
+    "ortolan_vector": load_ortolan_vector,
     "python-chess": load_chess,
     "PettingZoo": load_pettingzoo,
     "OpenSpiel": load_openspiel,
+    "mctx": load_mctx,
 }
 
 

@@ -1,128 +1,116 @@
-"""Timings of the batched environment, ortolan_vector.VectorOrtolan.
+"""The batched environment, ortolan_vector.VectorOrtolan, over N games (1024; 128 in a quick
+run), in plies per second:
 
-    .venv/bin/python bench/vector.py [--slots 1024] [--seconds 3] [--memory-slots 10000]
-
-Rows, each the best of three runs of about --seconds / 3:
-
-- the batched agent loop: legal_actions, a random pick per slot in NumPy, step; with uint8 and
+- the batched agent loop: legal_actions, a random pick per game in NumPy, step; uint8 and
   float32 observations, into out= buffers and allocating new arrays, on 1 and 2 threads;
-- step alone with a fixed action per slot (the first legal one), for comparison with peers
-  that time their step without choosing actions;
-- playouts: VectorOrtolan.roll_out on 1 and 2 threads against a loop of Ortolan.roll_out, each
-  from the start position restored before every playout;
-- memory: resident bytes per slot of a VectorOrtolan at the start of its games, beyond its
-  output arrays, and for 1,000 slots along a million plies of the agent loop.
+- step alone with a fixed action per game (the first legal one), chosen outside the timing;
+- playouts: VectorOrtolan.roll_out on 1 and 2 threads against a loop of Ortolan.roll_out,
+  every game restored to the start position before each playout;
+- memory: resident bytes per game slot beyond the output arrays, at the start of the games
+  and along the agent loop, each measured in a fresh interpreter.
 """
 
-import argparse
-import ast
-import os
+from __future__ import annotations
+
+import json
 import subprocess
 import sys
-import time
-from pathlib import Path
 
-import numpy as np
+from .common import ROOT, Unavailable, interleaved, prepare, reason, repeat_for, timed_part
 
-import ortolan
-from ortolan_vector import VectorOrtolan
+AGENT_WORK = "legal_actions, a random legal action per game in NumPy, step"
+ROLL_WORK = "random playouts from the start position, every game restored before each"
 
 
-def best_rate(run, seconds):
-    """The best of three rates (units per second) of run(deadline) -> units."""
-    rates = []
-    for _ in range(3):
-        begin = time.perf_counter()
-        units = run(begin + seconds / 3)
-        rates.append(units / (time.perf_counter() - begin))
-    return max(rates)
-
-
-def agent_loop(slots, threads, dtype, use_out, seconds):
-    env = VectorOrtolan(slots, threads=threads, dtype=dtype, seed=1)
-    rng = np.random.default_rng(1)
-    out = {
-        "observation": np.empty((slots, 119, 8, 8), dtype=dtype),
-        "action_mask": np.empty((slots, 4672), dtype=bool),
+def buffers(np, slots: int, dtype, fill=None) -> dict:
+    """The out= arrays of a VectorOrtolan with `slots` games."""
+    make = fill or np.empty
+    return {
+        "observation": make((slots, 119, 8, 8), dtype=dtype),
+        "action_mask": make((slots, 4672), dtype=bool),
     }
+
+
+def agent_loop(vector, np, slots, threads, dtype, use_out):
+    env = vector.VectorOrtolan(slots, threads=threads, dtype=dtype, seed=1)
+    rng = np.random.default_rng(1)
+    out = buffers(np, slots, dtype)
     env.reset(out=out)
     rows = np.arange(slots)
 
-    def run(deadline):
-        plies = 0
-        while time.perf_counter() < deadline:
-            actions, counts = env.legal_actions()
-            picks = (rng.random(slots) * counts).astype(np.int64)
-            env.step(actions[rows, picks], out=out if use_out else None)
-            plies += slots
-        return plies
+    def one_step():
+        actions, counts = env.legal_actions()
+        picks = (rng.random(slots) * counts).astype(np.int64)
+        env.step(actions[rows, picks], out=out if use_out else None)
+        return slots
 
-    return best_rate(run, seconds)
+    def run(seconds):
+        plies, elapsed, _ = repeat_for(seconds, one_step)
+        return plies, elapsed
+
+    return run
 
 
-def step_alone(slots, threads, seconds):
-    """Plies per second of step itself, actions chosen outside the timing."""
-    env = VectorOrtolan(slots, threads=threads, seed=1)
-    out = {
-        "observation": np.empty((slots, 119, 8, 8), dtype=np.uint8),
-        "action_mask": np.empty((slots, 4672), dtype=bool),
-    }
+def step_alone(vector, np, slots, threads):
+    env = vector.VectorOrtolan(slots, threads=threads, seed=1)
+    out = buffers(np, slots, np.uint8)
     env.reset(out=out)
-    rates = []
-    for _ in range(3):
-        deadline, stepping, plies = time.perf_counter() + seconds / 3, 0.0, 0
-        while time.perf_counter() < deadline:
-            actions = env.legal_actions()[0][:, 0]
-            begin = time.perf_counter()
-            env.step(actions, out=out)
-            stepping += time.perf_counter() - begin
-            plies += slots
-        rates.append(plies / stepping)
-    return max(rates)
+    return timed_part(lambda: env.legal_actions()[0][:, 0], lambda a: env.step(a, out=out), slots)
 
 
-def batched_roll_out(slots, threads, seconds):
-    env = VectorOrtolan(slots, threads=threads, seed=1)
+def plies_runner(one_playout, total_moves):
+    """A runner of playouts restored to the start. restore rewinds the position but not
+    total_move_count, so the plies played are its growth over the whole run."""
+
+    def run(seconds):
+        before = total_moves()
+        _, elapsed, _ = repeat_for(seconds, one_playout)
+        return total_moves() - before, elapsed
+
+    return run
+
+
+def batched_roll_out(vector, slots, threads):
+    env = vector.VectorOrtolan(slots, threads=threads, seed=1)
     env.reset()
     start = env.save_states()
 
-    def run(deadline):
-        before = sum(s.total_move_count for s in env.save_states())
-        while time.perf_counter() < deadline:
-            env.restore_states(start)
-            env.roll_out()
-        return sum(s.total_move_count for s in env.save_states()) - before
+    def one_playout():
+        env.restore_states(start)
+        env.roll_out()
+        return 0
 
-    return best_rate(run, seconds)
+    return plies_runner(one_playout, lambda: sum(s.total_move_count for s in env.save_states()))
 
 
-def single_roll_out(seconds):
+def single_roll_out(ortolan):
     game = ortolan.Ortolan()
     game.reset()
     start = game.save_state()
 
-    def run(deadline):
-        before = game.save_state().total_move_count
-        while time.perf_counter() < deadline:
-            game.restore_state(start)
-            game.roll_out()
-        return game.save_state().total_move_count - before
+    def one_playout():
+        game.restore_state(start)
+        game.roll_out()
+        return 0
 
-    return best_rate(run, seconds)
+    return plies_runner(one_playout, lambda: game.save_state().total_move_count)
 
 
-def resident_bytes():
-    with open(f"/proc/{os.getpid()}/statm") as statm:
+def resident_bytes() -> int:
+    import os
+
+    with open("/proc/self/statm") as statm:
         return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
-def memory_per_slot(slots, steps=0, checkpoints=()):
-    """Resident bytes per slot beyond the output arrays: after the first reset, and after each
-    checkpoint's number of steps of the agent loop."""
-    out = {
-        "observation": np.ones((slots, 119, 8, 8), dtype=np.uint8),
-        "action_mask": np.ones((slots, 4672), dtype=bool),
-    }
+def memory_per_slot(slots: int, steps: int = 0, checkpoints=()) -> list:
+    """[(steps, resident bytes per slot beyond the output arrays)]: after the first reset and
+    after each checkpoint's number of steps of the agent loop. Run in a fresh interpreter."""
+    import numpy as np
+
+    from ortolan_vector import VectorOrtolan
+
+    out = buffers(np, slots, np.uint8, np.ones)  # touched, so already resident
     before = resident_bytes()
     env = VectorOrtolan(slots, threads=2, seed=1)
     env.reset(out=out)
@@ -137,48 +125,101 @@ def memory_per_slot(slots, steps=0, checkpoints=()):
     return sizes
 
 
-def in_fresh_process(call):
-    """The value of a call of this module's functions, made in a new interpreter."""
-    code = f"import sys; sys.path.insert(0, {str(Path(__file__).parent)!r}); import vector; "
-    code += f"print(repr(vector.{call}))"
-    result = subprocess.run(
-        [sys.executable, "-c", code], capture_output=True, text=True, check=True
+def fresh(*args) -> list | Unavailable:
+    """memory_per_slot(*args) in a new interpreter: memory freed by earlier runs would be
+    reused without showing in the resident size."""
+    code = f"import json; from bench.vector import memory_per_slot as m; print(json.dumps(m{args}))"
+    try:
+        proc = subprocess.run(
+            [sys.executable, "-c", code], cwd=ROOT, check=True, capture_output=True, text=True
+        )
+        return json.loads(proc.stdout.strip().splitlines()[-1])
+    except subprocess.CalledProcessError as exc:
+        tail = (exc.stderr or "").strip().splitlines()
+        return Unavailable(tail[-1] if tail else f"exit {exc.returncode}")
+    except Exception as exc:
+        return Unavailable(reason(exc))
+
+
+def memory(ctx, slots: int) -> None:
+    many = 1_000 if ctx.quick else 10_000
+    steps = 100 if ctx.quick else 1_000
+    checkpoints = (10, 100) if ctx.quick else (10, 100, 250, 500, 1_000)
+    ctx.log(f"vector: memory per slot, {many} slots and {slots} slots along {steps} steps")
+    start, along = fresh(many), fresh(slots, steps, checkpoints)
+    report, table = ctx.report, []
+    work = "VectorOrtolan after reset(out=...): resident-set growth per game slot"
+    if isinstance(start, Unavailable):
+        report.row(
+            f"VectorOrtolan memory per slot, {many} slots", work, f"unavailable ({start})", "—", "—"
+        )
+    else:
+        value = f"{start[0][1]:,.0f} B"
+        report.row(f"VectorOrtolan memory per slot, {many} slots", work, value, "—", "—")
+        table.append([f"{many:,}", "0", value])
+    if isinstance(along, Unavailable):
+        report.notes.append(f"vector: memory along the agent loop failed: {along}")
+    else:
+        table += [[f"{slots:,}", f"{s * slots:,}", f"{b:,.0f} B"] for s, b in along]
+    note = (
+        "Resident-set growth per game slot beyond the observation and mask buffers, "
+        "in a fresh interpreter per case; the agent loop chooses random legal actions."
     )
-    return ast.literal_eval(result.stdout.strip())
+    report.section("VectorOrtolan memory per slot", ["slots", "plies", "B/slot"], table, note)
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--slots", type=int, default=1024)
-    parser.add_argument("--seconds", type=float, default=3.0)
-    parser.add_argument("--memory-slots", type=int, default=10_000)
-    args = parser.parse_args()
-    n, seconds = args.slots, args.seconds
-    print(f"N = {n}, {os.process_cpu_count()} cores, load {os.getloadavg()[0]:.1f}")
-    for dtype in (np.uint8, np.float32):
-        for use_out in (True, False):
+def run(ctx) -> None:
+    try:
+        vector = ctx.systems.get("ortolan_vector")
+        import numpy as np
+    except Exception as exc:
+        ctx.report.notes.append(f"vector: ortolan_vector unavailable: {reason(exc)}")
+        return
+    slots = 128 if ctx.quick else 1024
+    runners = {}
+    for dtype in ("uint8", "float32"):
+        for form in ("out=", "allocating"):
             for threads in (1, 2):
-                rate = agent_loop(n, threads, dtype, use_out, seconds)
-                form = "out=" if use_out else "allocating"
-                name = np.dtype(dtype).name
-                print(f"agent loop  {name:7} {form:10} {threads} thread(s): {rate:12,.0f} plies/s")
+                name = f"agent loop {dtype} {form} {threads}T"
+                args = (vector, np, slots, threads, np.dtype(dtype), form == "out=")
+                runners[name] = prepare(agent_loop, *args)
     for threads in (1, 2):
-        rate = step_alone(n, threads, seconds)
-        print(f"step alone  uint8   out=       {threads} thread(s): {rate:12,.0f} plies/s")
-    single = single_roll_out(seconds)
-    print(f"Ortolan.roll_out loop:               {single:12,.0f} plies/s")
+        runners[f"step alone uint8 {threads}T"] = prepare(step_alone, vector, np, slots, threads)
+        runners[f"roll_out {threads}T"] = prepare(batched_roll_out, vector, slots, threads)
+    runners["Ortolan.roll_out loop"] = prepare(single_roll_out, ctx.systems.get("ortolan"))
+    results = interleaved(runners, ctx.repeats, ctx.seconds, "plies")
+
+    report = ctx.report
+    n = f"N = {slots}"
+
+    def compare(measure, work, ours, theirs, label=None, target=None, margin=None):
+        a, b = results[ours], results[theirs]
+        if isinstance(a, Unavailable):
+            report.row(measure, work, f"unavailable ({a})", "—", "—")
+            return
+        report.compare_rates(measure, work, a, label or theirs, b, target, margin)
+
+    for dtype in ("uint8", "float32"):
+        for form in ("out=", "allocating"):
+            measure = f"batched agent loop, {dtype}, {form}, {n}, 2 threads, plies/s"
+            name = f"agent loop {dtype} {form}"
+            compare(measure, AGENT_WORK, f"{name} 2T", f"{name} 1T", "the same on 1 thread")
+    compare(
+        f"batched step alone, uint8, out=, {n}, 2 threads, plies/s",
+        "step with the first legal action per game, chosen outside the timing",
+        "step alone uint8 2T",
+        "step alone uint8 1T",
+        "the same on 1 thread",
+    )
     for threads in (1, 2):
-        rate = batched_roll_out(n, threads, seconds)
-        ratio = rate / single
-        print(f"batched roll_out {threads} thread(s):         {rate:12,.0f} plies/s ({ratio:.2f}x)")
-    # Each memory figure comes from a fresh interpreter: memory freed by earlier runs would be
-    # reused without showing in the resident size.
-    start = in_fresh_process(f"memory_per_slot({args.memory_slots})")[0][1]
-    print(f"memory per slot, {args.memory_slots:,} slots at the start: {start:,.0f} B")
-    sizes = in_fresh_process("memory_per_slot(1000, 1000, (10, 100, 250, 500, 1000))")
-    shown = ", ".join(f"{size:,.0f} B after {step * 1000:,} plies" for step, size in sizes)
-    print(f"memory per slot, 1,000 slots: {shown}")
-
-
-if __name__ == "__main__":
-    main()
+        compare(
+            f"VectorOrtolan.roll_out, {n}, {threads} thread(s), plies/s",
+            ROLL_WORK,
+            f"roll_out {threads}T",
+            "Ortolan.roll_out loop",
+            "a Python loop of Ortolan.roll_out",
+        )
+    report.add_absolute(f"vector ({n})", results, ctx.systems)
+    rates = {k: s.median for k, s in results.items() if not isinstance(s, Unavailable)}
+    report.panel("bars", f"VectorOrtolan ({n})", "plies / s", rates)
+    memory(ctx, 1_000)
