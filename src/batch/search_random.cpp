@@ -2,18 +2,9 @@
 
 #include <cmath>
 
+#include "batch/splitmix.h"
+
 namespace ortolan {
-
-namespace {
-
-uint64_t splitmix64(uint64_t& x) {
-    uint64_t z = (x += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-}
-
-}  // namespace
 
 TreeRandom::TreeRandom(uint64_t seed, uint64_t stream) {
     // The stream index is mixed in before the state is drawn, so neighbouring trees start from

@@ -6,20 +6,9 @@
 #include <string>
 
 #include "batch/slot.h"
+#include "batch/splitmix.h"
 
 namespace ortolan {
-
-namespace {
-
-// SplitMix64: a 64-bit state per slot is all a slot's stream needs.
-uint64_t next_random(uint64_t& state) {
-    uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-}
-
-}  // namespace
 
 VectorOrtolan::VectorOrtolan(int32_t num_envs, int32_t threads, int32_t observation_type,
                              int32_t autoreset, int32_t max_plies)
@@ -41,7 +30,7 @@ VectorOrtolan::VectorOrtolan(int32_t num_envs, int32_t threads, int32_t observat
 void VectorOrtolan::seed(uint64_t seed) {
     for (size_t i = 0; i < slots_.size(); ++i) {
         uint64_t start = seed + i * 0xD1B54A32D192ED03ULL;
-        slots_[i].random = next_random(start);
+        slots_[i].random = splitmix64(start);
     }
 }
 
@@ -162,7 +151,7 @@ void VectorOrtolan::roll_out(int32_t* results) {
         for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
             Slot& slot = slots_[i];
             const int32_t before = slot.board.total_move_count;
-            results[i] = slot.board.roll_out(static_cast<uint32_t>(next_random(slot.random) >> 32));
+            results[i] = slot.board.roll_out(static_cast<uint32_t>(splitmix64(slot.random) >> 32));
             slot.plies =
                 wrapping_add(slot.plies, wrapping_add(slot.board.total_move_count, -before));
             const Outcome result = slot.board.outcome(slot::refresh_legal(slot.board));

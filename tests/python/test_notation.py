@@ -18,6 +18,7 @@ import chess
 import chess.pgn
 import chess.svg
 import pytest
+from support import legal_actions
 
 import ortolan
 import ortolan_notation as notation
@@ -33,16 +34,6 @@ def load(fen):
     env = ortolan.Ortolan()
     env.parse_fen(fen)
     return env, env.save_state()
-
-
-def legal_actions(env):
-    mask = env.get_actions()
-    return {
-        plane * 64 + square
-        for plane, row in enumerate(mask)
-        for square, bit in enumerate(row)
-        if bit
-    }
 
 
 def fields(fen, count=4):
@@ -61,7 +52,7 @@ def check_position(env, board, rng):
         assert notation.action_to_san(state, action) == san
         assert notation.action_to_lan(state, action) == board.lan(move).rstrip("+#")
         actions[action] = move
-    legal = legal_actions(env)
+    legal = set(legal_actions(env.get_actions()))
     assert set(actions) == legal, board.fen()
     refused = [m for m in board.pseudo_legal_moves if not board.is_legal(m)]
     other_side = board.copy(stack=False)

@@ -15,6 +15,7 @@ from pathlib import Path
 
 import numpy as np
 import pytest
+from support import legal_actions
 
 import ortolan
 import ortolan_notation as notation
@@ -59,16 +60,6 @@ def test_converters_refuse_numbers_out_of_range(convert, action, side):
 
 
 # --- lockstep play -------------------------------------------------------------------------------
-
-
-def legal_actions(env):
-    mask = env.get_actions()
-    return {
-        plane * 64 + square
-        for plane, row in enumerate(mask)
-        for square, bit in enumerate(row)
-        if bit
-    }
 
 
 def letters(state):
@@ -156,7 +147,7 @@ def test_random_games_in_lockstep_with_the_peer(peer_class):
         peer = peer_class(seed=game)
         while True:
             state = env.save_state()
-            ours = legal_actions(env)
+            ours = set(legal_actions(env.get_actions()))
             assert {int(peer.from_peer[side][a]) for a in peer.legal()} == ours
             seen |= {(side, action // 64) for action in ours}
             if done or not ours:
