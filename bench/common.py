@@ -3,8 +3,10 @@
 from __future__ import annotations
 
 import importlib.metadata
+import json
 import random
 import statistics
+import subprocess
 import sys
 from collections.abc import Callable
 from dataclasses import dataclass, field
@@ -204,3 +206,19 @@ def ortolan_midgame(ortolan, rng: random.Random, plies: int):
             if actions:
                 return env, actions
     raise RuntimeError(f"no random game reached ply {plies}")
+
+
+def child_result(*args: str) -> object:
+    """Runs `python ARGS...` in the checkout and returns the JSON on the last line it prints, or
+    Unavailable with the reason it failed. Memory is measured in fresh interpreters so that
+    memory freed by earlier runs is not reused without showing in the resident size."""
+    try:
+        proc = subprocess.run(
+            [sys.executable, *args], cwd=ROOT, check=True, capture_output=True, text=True
+        )
+        return json.loads(proc.stdout.strip().splitlines()[-1])
+    except subprocess.CalledProcessError as exc:
+        tail = (exc.stderr or "").strip().splitlines()
+        return Unavailable(tail[-1] if tail else f"exit {exc.returncode}")
+    except Exception as exc:
+        return Unavailable(reason(exc))

@@ -3,11 +3,7 @@ plies of a random game, each measured in a fresh interpreter (bench/memory_child
 
 from __future__ import annotations
 
-import json
-import subprocess
-import sys
-
-from .common import ROOT, Unavailable, reason
+from .common import Unavailable, child_result
 from .report import verdict
 
 PLIES = (10, 100, 300)
@@ -35,20 +31,7 @@ WORK = "States of one position kept in a list; resident-set growth per State"
 
 
 def child(ply: int, count: int) -> dict | Unavailable:
-    try:
-        proc = subprocess.run(
-            [sys.executable, "-m", "bench.memory_child", str(ply), str(count)],
-            cwd=ROOT,
-            check=True,
-            capture_output=True,
-            text=True,
-        )
-        return json.loads(proc.stdout.strip().splitlines()[-1])
-    except subprocess.CalledProcessError as exc:
-        tail = (exc.stderr or "").strip().splitlines()
-        return Unavailable(tail[-1] if tail else f"exit {exc.returncode}")
-    except Exception as exc:
-        return Unavailable(reason(exc))
+    return child_result("-m", "bench.memory_child", str(ply), str(count))
 
 
 def map_estimate(entries: int, slot_bytes: int = 16) -> int:

@@ -12,11 +12,15 @@ run), in plies per second:
 
 from __future__ import annotations
 
-import json
-import subprocess
-import sys
-
-from .common import ROOT, Unavailable, interleaved, prepare, reason, repeat_for, timed_part
+from .common import (
+    Unavailable,
+    child_result,
+    interleaved,
+    prepare,
+    reason,
+    repeat_for,
+    timed_part,
+)
 
 AGENT_WORK = "legal_actions, a random legal action per game in NumPy, step"
 ROLL_WORK = "random playouts from the start position, every game restored before each"
@@ -129,16 +133,7 @@ def fresh(*args) -> list | Unavailable:
     """memory_per_slot(*args) in a new interpreter: memory freed by earlier runs would be
     reused without showing in the resident size."""
     code = f"import json; from bench.vector import memory_per_slot as m; print(json.dumps(m{args}))"
-    try:
-        proc = subprocess.run(
-            [sys.executable, "-c", code], cwd=ROOT, check=True, capture_output=True, text=True
-        )
-        return json.loads(proc.stdout.strip().splitlines()[-1])
-    except subprocess.CalledProcessError as exc:
-        tail = (exc.stderr or "").strip().splitlines()
-        return Unavailable(tail[-1] if tail else f"exit {exc.returncode}")
-    except Exception as exc:
-        return Unavailable(reason(exc))
+    return child_result("-c", code)
 
 
 def memory(ctx, slots: int) -> None:
