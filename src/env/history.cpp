@@ -140,10 +140,13 @@ void History::write_planes(int32_t index, bool swap_sides, int32_t turn, T* out)
     const HistoryRecord& record = records_[index];
     Bitboard pieces[12];
     record.pieces(pieces);
-    for (int32_t p = 0; p < 12; ++p) {
-        T* plane = out + p * 64;
+    auto write = [turn](Bitboard squares, T* plane) {
         std::fill_n(plane, 64, T{0});
-        for (Bitboard b = pieces[(p + colour_offset) % 12]; b;) plane[pop_lowest(b) ^ turn] = T{1};
+        for (Bitboard b = squares; b;) plane[pop_lowest(b) ^ turn] = T{1};
+    };
+    for (int32_t p = 0; p < 6; ++p) {
+        write(pieces[p + colour_offset], out + p * 64);
+        write(pieces[p + 6 - colour_offset], out + (p + 6) * 64);
     }
     for (int32_t p = 12; p < record_planes; ++p)
         std::fill_n(out + p * 64, 64, observation_value<T>(record.repetitions[p - 12]));
