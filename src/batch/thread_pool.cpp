@@ -4,6 +4,34 @@
 
 namespace ortolan {
 
+namespace {
+
+// Tells the processor that this is a spin-wait loop.
+inline void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
+// Spins until done() or until spin_time has passed; returns done(). The processor is offered
+// to other threads now and then, which matters when there are more threads than cores.
+template <class Done>
+bool spin_until(Done&& done) {
+    const auto until = std::chrono::steady_clock::now() + ThreadPool::spin_time;
+    for (;;) {
+        for (int32_t i = 0; i < 64; ++i) {
+            if (done()) return true;
+            relax();
+        }
+        if (std::chrono::steady_clock::now() >= until) return done();
+        std::this_thread::yield();
+    }
+}
+
+}  // namespace
+
 ThreadPool::ThreadPool(int32_t threads) : size_(threads) {
     if (threads < 1) throw std::invalid_argument("a thread pool needs at least one thread");
     workers_.reserve(static_cast<size_t>(threads - 1));
@@ -48,21 +76,26 @@ void ThreadPool::run(int64_t count, Invoke invoke, void* callable) {
         return;
     }
     std::lock_guard call(call_mutex_);
+    // Every worker has finished the previous job (pending_ reached 0), so none reads these.
+    invoke_ = invoke;
+    callable_ = callable;
+    count_ = count;
+    pending_.store(size_ - 1, std::memory_order_relaxed);
     {
+        // Under the mutex, so that a worker between its test and its sleep cannot miss it.
         std::lock_guard lock(mutex_);
-        invoke_ = invoke;
-        callable_ = callable;
-        count_ = count;
-        error_ = nullptr;
-        pending_ = size_ - 1;
-        ++generation_;
+        generation_.fetch_add(1, std::memory_order_release);
     }
     start_.notify_all();
     run_chunk(0);
+    auto finished = [this] { return pending_.load(std::memory_order_acquire) == 0; };
+    if (!spin_until(finished)) {
+        std::unique_lock lock(mutex_);
+        finished_.wait(lock, finished);
+    }
     std::exception_ptr error;
     {
-        std::unique_lock lock(mutex_);
-        finished_.wait(lock, [this] { return pending_ == 0; });
+        std::lock_guard lock(mutex_);
         error = std::move(error_);
         error_ = nullptr;
     }
@@ -71,20 +104,23 @@ void ThreadPool::run(int64_t count, Invoke invoke, void* callable) {
 
 void ThreadPool::work(int32_t chunk) {
     uint64_t seen = 0;
+    auto ready = [&] {
+        return stopping_.load(std::memory_order_acquire) ||
+               generation_.load(std::memory_order_acquire) != seen;
+    };
     for (;;) {
-        {
+        if (!spin_until(ready)) {
             std::unique_lock lock(mutex_);
-            start_.wait(lock, [&] { return stopping_ || generation_ != seen; });
-            if (stopping_) return;
-            seen = generation_;
+            start_.wait(lock, ready);
         }
+        if (stopping_.load(std::memory_order_acquire)) return;
+        seen = generation_.load(std::memory_order_acquire);
         run_chunk(chunk);
-        bool last;
-        {
+        if (pending_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            // Taken so that a caller between its test and its sleep cannot miss the news.
             std::lock_guard lock(mutex_);
-            last = --pending_ == 0;
+            finished_.notify_one();
         }
-        if (last) finished_.notify_one();
     }
 }
 
