@@ -25,6 +25,7 @@ VectorOrtolan::VectorOrtolan(int32_t num_envs, int32_t threads, int32_t observat
     slots_.resize(static_cast<size_t>(num_envs));
     trial_.resize(static_cast<size_t>(threads));
     first_refused_.resize(static_cast<size_t>(threads));
+    per_thread_.resize(static_cast<size_t>(threads));
 }
 
 void VectorOrtolan::seed(uint64_t seed) {
@@ -79,20 +80,25 @@ void VectorOrtolan::reset(const uint8_t* selected, const char* const* fens,
 }
 
 int32_t VectorOrtolan::step(const int32_t* actions, const StepOutput& out) {
-    // Checked on the calling thread: a lookup per slot costs less than a round of the pool.
-    int32_t refused = 0;
-    for (int32_t i = 0; i < num_envs(); ++i) {
-        Slot& slot = slots_[i];
-        slot.refused = false;
-        if (resetting(slot)) continue;
-        const Move* move = slot::find_legal(slot.board, actions[i]);
-        if (move) {
-            slot.pending = *move;
-        } else {
-            slot.refused = true;
-            ++refused;
+    // Every action is checked, on all threads, before any slot moves.
+    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t chunk) {
+        int32_t refused = 0;
+        for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
+            Slot& slot = slots_[i];
+            slot.refused = false;
+            if (resetting(slot)) continue;
+            const Move* move = slot::find_legal(slot.board, actions[i]);
+            if (move) {
+                slot.pending = *move;
+            } else {
+                slot.refused = true;
+                ++refused;
+            }
         }
-    }
+        per_thread_[chunk] = refused;
+    });
+    int32_t refused = 0;
+    for (int32_t count : per_thread_) refused += count;
     if (refused) return refused;
 
     pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t) {
@@ -130,20 +136,26 @@ void VectorOrtolan::reset_ended(const BatchOutput& out) {
 }
 
 int32_t VectorOrtolan::legal_width() {
-    size_t width = 0;
-    for (const Slot& slot : slots_) width = std::max(width, slot.board.ActionMap.size());
-    return static_cast<int32_t>(width);
+    // On all threads: each slot's list lies in its own Board, a cache miss or two per slot.
+    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t chunk) {
+        size_t width = 0;
+        for (auto i = static_cast<int32_t>(begin); i < end; ++i)
+            width = std::max(width, slots_[i].board.ActionMap.size());
+        per_thread_[chunk] = static_cast<int32_t>(width);
+    });
+    return *std::max_element(per_thread_.begin(), per_thread_.end());
 }
 
 void VectorOrtolan::legal_actions(int32_t width, int32_t* actions, int32_t* counts) {
-    // A copy of a few dozen numbers per slot: quicker on the calling thread than a pool round.
-    for (int32_t i = 0; i < num_envs(); ++i) {
-        int32_t* row = actions + static_cast<size_t>(i) * static_cast<size_t>(width);
-        int32_t count = 0;
-        for (const ActionMap::Entry& e : slots_[i].board.ActionMap) row[count++] = e.first;
-        std::fill(row + count, row + width, -1);
-        counts[i] = count;
-    }
+    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t) {
+        for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
+            int32_t* row = actions + static_cast<size_t>(i) * static_cast<size_t>(width);
+            int32_t count = 0;
+            for (const ActionMap::Entry& e : slots_[i].board.ActionMap) row[count++] = e.first;
+            std::fill(row + count, row + width, -1);
+            counts[i] = count;
+        }
+    });
 }
 
 void VectorOrtolan::roll_out(int32_t* results) {

@@ -123,6 +123,7 @@ private:
     ThreadPool pool_;
     std::vector<Board> trial_;            // one per thread, for checking states
     std::vector<int32_t> first_refused_;  // per thread, while states are checked
+    std::vector<int32_t> per_thread_;     // per thread: refused actions, widest legal list
     int32_t observation_type_;
     int32_t autoreset_;
     int32_t max_plies_;
