@@ -68,8 +68,13 @@ class Report:
 
     def compare_rates(self, measure, work, ours, label, theirs, target=None, margin=None):
         """A row of two rates, higher is better: ratio = ours / theirs, held against
-        `target` (ours at least that many times theirs). Returns the ratio or None."""
+        `target` (ours at least that many times theirs). Either side may be Unavailable.
+        Returns the ratio or None."""
         goal = f"≥ {target}x" if target else "—"
+        if isinstance(ours, Unavailable):
+            self.row(measure, work, f"unavailable ({ours})", label, "—")
+            self.rows[-1][6:] = [goal, "n/a" if target else "—"]
+            return None
         if isinstance(theirs, Unavailable):
             self.row(measure, work, fmt_rate(ours.median), label, f"unavailable ({theirs})")
             self.rows[-1][6:] = [goal, "n/a" if target else "—"]
@@ -81,6 +86,17 @@ class Report:
         if target and margin:
             self.margins.append((margin, ratio / target))
         return ratio
+
+    def at_least(self, measure, work, ours, floor, margin=None):
+        """A row of one rate held against an absolute floor: at least `floor` a second."""
+        goal = f"≥ {fmt_rate(floor)}"
+        if isinstance(ours, Unavailable):
+            self.row(measure, work, f"unavailable ({ours})", "—", "—", "—", goal, "n/a")
+            return
+        result = verdict(ours.median >= floor)
+        self.row(measure, work, fmt_rate(ours.median), "—", "—", "—", goal, result)
+        if margin:
+            self.margins.append((margin, ours.median / floor))
 
     def add_absolute(self, workload: str, results: dict, systems, per_call=False) -> None:
         """A line per system of `results` (name -> Stat or Unavailable)."""

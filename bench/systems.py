@@ -60,6 +60,24 @@ def load_openspiel():
     return pyspiel.load_game("chess"), version_of("open_spiel")
 
 
+def load_envpool():
+    import envpool
+
+    return envpool, version_of("envpool")
+
+
+def load_pgx():
+    """Pgx under JAX, on the CPU: the modules the batched loop needs, in a namespace."""
+    from types import SimpleNamespace
+
+    import jax
+    import pgx
+    from pgx.experimental import auto_reset
+
+    versions = f"{version_of('pgx')} (JAX {version_of('jax')})"
+    return SimpleNamespace(jax=jax, pgx=pgx, auto_reset=auto_reset), versions
+
+
 def load_mctx():
     """mctx's search over Pgx's chess, under JAX: the three modules in a namespace."""
     from types import SimpleNamespace
@@ -80,6 +98,8 @@ LOADERS: dict[str, Callable[[], tuple[object, str]]] = {
     "python-chess": load_chess,
     "PettingZoo": load_pettingzoo,
     "OpenSpiel": load_openspiel,
+    "EnvPool": load_envpool,
+    "Pgx": load_pgx,
     "mctx": load_mctx,
 }
 

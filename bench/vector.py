@@ -7,11 +7,18 @@ run), in plies per second:
 - playouts: VectorOrtolan.roll_out on 1 and 2 threads against a loop of Ortolan.roll_out,
   every game restored to the start position before each playout;
 - memory: resident bytes per game slot beyond the output arrays, at the start of the games
-  and along the agent loop, each measured in a fresh interpreter.
+  and along the agent loop, each measured in a fresh interpreter;
+- beside the agent loop on 2 threads, the peers in the same run: OpenSpiel's Python loop over
+  one game (the loop of the agent-loop workload), EnvPool's Chess-v1 (step alone and its own
+  agent loop) and Pgx's chess under jax.jit, both over the same number of games
+  (bench/vector_peers.py).
 """
 
 from __future__ import annotations
 
+import random
+
+from .agent_loop import agent_openspiel
 from .common import (
     Unavailable,
     child_result,
@@ -21,9 +28,12 @@ from .common import (
     repeat_for,
     timed_part,
 )
+from .vector_peers import AGENT_LOOP, STEP_ALONE, envpool_runners, pgx_agent_loop
 
 AGENT_WORK = "legal_actions, a random legal action per game in NumPy, step"
 ROLL_WORK = "random playouts from the start position, every game restored before each"
+OPENSPIEL = "OpenSpiel agent loop (1 game)"
+PGX = "Pgx chess, jit(vmap(step))"
 
 
 def buffers(np, slots: int, dtype, fill=None) -> dict:
@@ -163,6 +173,16 @@ def memory(ctx, slots: int) -> None:
     report.section("VectorOrtolan memory per slot", ["slots", "plies", "B/slot"], table, note)
 
 
+def peer_runners(ctx, np, slots: int) -> dict:
+    """The peers of the batched agent loop: OpenSpiel's Python loop over one game, EnvPool's
+    Chess-v1 and Pgx's chess at the same number of games."""
+    runners = {OPENSPIEL: ctx.peer("OpenSpiel", agent_openspiel, random.Random(5))}
+    runners.update(envpool_runners(ctx, np, slots, 2))
+    ctx.log(f"vector: compiling Pgx's batched step for {slots} games")
+    runners[PGX] = ctx.peer("Pgx", pgx_agent_loop, slots)
+    return runners
+
+
 def run(ctx) -> None:
     try:
         vector = ctx.systems.get("ortolan_vector")
@@ -182,30 +202,84 @@ def run(ctx) -> None:
         runners[f"step alone uint8 {threads}T"] = prepare(step_alone, vector, np, slots, threads)
         runners[f"roll_out {threads}T"] = prepare(batched_roll_out, vector, slots, threads)
     runners["Ortolan.roll_out loop"] = prepare(single_roll_out, ctx.systems.get("ortolan"))
+    runners.update(peer_runners(ctx, np, slots))
     results = interleaved(runners, ctx.repeats, ctx.seconds, "plies")
+    report_rows(ctx, results, slots)
+    memory(ctx, 1_000)
 
-    report = ctx.report
+
+def report_rows(ctx, results: dict, slots: int) -> None:
+    report, systems = ctx.report, ctx.systems
     n = f"N = {slots}"
 
     def compare(measure, work, ours, theirs, label=None, target=None, margin=None):
         a, b = results[ours], results[theirs]
-        if isinstance(a, Unavailable):
-            report.row(measure, work, f"unavailable ({a})", "—", "—")
-            return
         report.compare_rates(measure, work, a, label or theirs, b, target, margin)
 
+    loop = "agent loop uint8 out= 2T"
+    measure = f"batched agent loop, uint8, out=, {n}, 2 threads, plies/s"
+    report.at_least(measure, AGENT_WORK, results[loop], 500_000, "vector agent loop uint8")
+    compare(
+        measure,
+        AGENT_WORK,
+        loop,
+        "agent loop uint8 out= 1T",
+        "the same on 1 thread",
+        1.7,
+        "vector agent loop, 2 threads vs 1",
+    )
+    compare(
+        measure,
+        f"{AGENT_WORK}; OpenSpiel: its Python loop over one game: legal_actions, a random one, "
+        "observation_tensor, apply_action",
+        loop,
+        OPENSPIEL,
+        f"{systems.label('OpenSpiel')} agent loop, 1 game",
+        20,
+        "vector agent loop vs OpenSpiel",
+    )
+    envpool = f"{systems.label('EnvPool')} Chess-v1, {slots} games, 2 threads"
+    compare(
+        measure,
+        f"{AGENT_WORK}; EnvPool: step alone, the first legal action per game chosen outside "
+        "the timing",
+        loop,
+        STEP_ALONE,
+        f"{envpool}, step alone",
+        25,
+        "vector agent loop vs EnvPool step",
+    )
+    compare(
+        measure,
+        f"{AGENT_WORK}; EnvPool: the same, the pick from the mask in its info",
+        loop,
+        AGENT_LOOP,
+        f"{envpool}, agent loop",
+    )
+    compare(
+        measure,
+        f"{AGENT_WORK}; Pgx: jax.jit(vmap(step)) with auto_reset, a random legal action per "
+        "game drawn inside jit (compile excluded)",
+        loop,
+        PGX,
+        f"{systems.label('Pgx')} chess, {slots} games, CPU",
+        100,
+        "vector agent loop vs Pgx",
+    )
+    measure = f"batched agent loop, float32, out=, {n}, 2 threads, plies/s"
+    float32 = results["agent loop float32 out= 2T"]
+    report.at_least(measure, AGENT_WORK, float32, 250_000, "vector agent loop float32")
     for dtype in ("uint8", "float32"):
         for form in ("out=", "allocating"):
+            if (dtype, form) == ("uint8", "out="):
+                continue
             measure = f"batched agent loop, {dtype}, {form}, {n}, 2 threads, plies/s"
             name = f"agent loop {dtype} {form}"
             compare(measure, AGENT_WORK, f"{name} 2T", f"{name} 1T", "the same on 1 thread")
-    compare(
-        f"batched step alone, uint8, out=, {n}, 2 threads, plies/s",
-        "step with the first legal action per game, chosen outside the timing",
-        "step alone uint8 2T",
-        "step alone uint8 1T",
-        "the same on 1 thread",
-    )
+    measure = f"batched step alone, uint8, out=, {n}, 2 threads, plies/s"
+    work = "step with the first legal action per game, chosen outside the timing"
+    compare(measure, work, "step alone uint8 2T", "step alone uint8 1T", "the same on 1 thread")
+    compare(measure, work, "step alone uint8 2T", STEP_ALONE, envpool)
     for threads in (1, 2):
         compare(
             f"VectorOrtolan.roll_out, {n}, {threads} thread(s), plies/s",
@@ -214,7 +288,17 @@ def run(ctx) -> None:
             "Ortolan.roll_out loop",
             "a Python loop of Ortolan.roll_out",
         )
-    report.add_absolute(f"vector ({n})", results, ctx.systems)
+    report.add_absolute(f"vector ({n})", results, systems)
     rates = {k: s.median for k, s in results.items() if not isinstance(s, Unavailable)}
-    report.panel("bars", f"VectorOrtolan ({n})", "plies / s", rates)
-    memory(ctx, 1_000)
+    ours = {k: v for k, v in rates.items() if k not in (OPENSPIEL, STEP_ALONE, AGENT_LOOP, PGX)}
+    report.panel("bars", f"VectorOrtolan ({n})", "plies / s", ours)
+    beside = {
+        "ortolan uint8, 2T": rates.get(loop),
+        "ortolan float32, 2T": rates.get("agent loop float32 out= 2T"),
+        "OpenSpiel, 1 game": rates.get(OPENSPIEL),
+        "EnvPool step alone": rates.get(STEP_ALONE),
+        "EnvPool agent loop": rates.get(AGENT_LOOP),
+        "Pgx": rates.get(PGX),
+    }
+    title = f"Batched agent loop beside the peers ({n})"
+    report.panel("bars", title, "plies / s", {k: v for k, v in beside.items() if v})
