@@ -289,7 +289,8 @@ def test_roll_out_depends_on_the_seed_alone_and_ends_games_for_autoreset():
 
 
 def test_other_python_threads_run_while_the_pool_works():
-    env = VectorOrtolan(4096, threads=2)
+    # float32 rows make a step of 4,096 games last well over 5 ms even on a quick machine.
+    env = VectorOrtolan(4096, threads=2, dtype=np.float32)
     env.reset()
     ticks = []
     stop = threading.Event()
@@ -297,7 +298,7 @@ def test_other_python_threads_run_while_the_pool_works():
     def tick():
         while not stop.is_set():
             ticks.append(time.perf_counter())
-            time.sleep(0.0005)
+            time.sleep(0.0001)
 
     ticker = threading.Thread(target=tick)
     ticker.start()
@@ -307,7 +308,7 @@ def test_other_python_threads_run_while_the_pool_works():
             call()
             end = time.perf_counter()
             inside = [t for t in ticks if begin < t < end]
-            assert end - begin > 0.02
+            assert end - begin > 0.005
             assert len(inside) >= 5, (end - begin, len(inside))
     finally:
         stop.set()
