@@ -225,17 +225,22 @@ int32_t generate_legal(const Board& board, Out* out) {
 
 }  // namespace
 
+// One pass over the bitboards keeps the union so far and the squares met twice. With no square
+// met twice, Black's union is the whole union less White's.
 bool Board::consistent_position() const {
     Bitboard seen = 0;
     Bitboard overlap = 0;
-    Bitboard by_side[2] = {0, 0};
-    for (int32_t p = 0; p < 12; ++p) {
+    for (int32_t p = 0; p < 6; ++p) {
         overlap |= seen & bitboards[p];
         seen |= bitboards[p];
-        by_side[p / 6] |= bitboards[p];
     }
-    return !overlap && occupancies[white] == by_side[white] &&
-           occupancies[black] == by_side[black] && occupancies[both] == seen;
+    const Bitboard white_pieces = seen;
+    for (int32_t p = 6; p < 12; ++p) {
+        overlap |= seen & bitboards[p];
+        seen |= bitboards[p];
+    }
+    return !overlap && occupancies[white] == white_pieces &&
+           occupancies[black] == (seen ^ white_pieces) && occupancies[both] == seen;
 }
 
 bool Board::direct_generation_applies() const {
