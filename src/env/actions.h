@@ -66,11 +66,12 @@ private:
 // The legal actions of a position by plane: one word per plane whose bits are the source
 // squares, the number of actions on each plane, and the move of each action, valid only where
 // its bit is set. A random draw finds the k-th smallest action from the counts and the words
-// without sorting, and reads its move without a search.
+// without sorting, and reads its move without a search. The moves are kept by source square,
+// then plane, so that the moves of one piece go to one row.
 struct ActionPlanes {
     uint64_t planes[action_planes];
     uint8_t counts[80];  // counts past the last plane stay zero, for reading eight at a time
-    Move moves[action_count];
+    Move moves[64][action_planes];
     bool direct;  // whether the position was judged directly, without trial moves
 
     void clear() {
@@ -80,8 +81,24 @@ struct ActionPlanes {
     void add(int32_t plane, int32_t source, Move move) {
         planes[plane] |= uint64_t{1} << source;
         ++counts[plane];
-        moves[plane * 64 + source] = move;
+        moves[source][plane] = move;
     }
+    // The moves base | target << 6 of one piece, for each target; plane_of gives the plane of
+    // each target. Returns their number.
+    int32_t add_targets(int32_t source, const int8_t* plane_of, Bitboard targets, Move base) {
+        const uint64_t bit = uint64_t{1} << source;
+        Move* const row = moves[source];
+        int32_t added = 0;
+        for (; targets; ++added) {
+            const int32_t target = pop_lowest(targets);
+            const int32_t plane = plane_of[target];
+            planes[plane] |= bit;
+            ++counts[plane];
+            row[plane] = base | target << 6;
+        }
+        return added;
+    }
+    Move move(int32_t action) const { return moves[action % 64][action / 64]; }
 };
 
 // The plane of a move that is no under-promotion, by side, source and target: the knight

@@ -44,7 +44,7 @@ Move kth_smallest_action(const ActionPlanes& legal, uint32_t k) {
     for (; k >= legal.counts[plane]; ++plane) k -= legal.counts[plane];
     uint64_t word = legal.planes[plane];
     for (; k > 0; --k) word &= word - 1;
-    return legal.moves[plane * 64 + lowest_square(word)];
+    return legal.move(plane * 64 + lowest_square(word));
 }
 
 // Replaces the ActionMap by the actions of the plane words, in ascending order.
@@ -54,7 +54,7 @@ void assign_actions(ortolan::ActionMap& map, const ActionPlanes& legal) {
     for (int32_t plane = 0; plane < action_planes; ++plane) {
         for (uint64_t word = legal.planes[plane]; word;) {
             const int32_t action = plane * 64 + pop_lowest(word);
-            entries[count++] = {action, legal.moves[action]};
+            entries[count++] = {action, legal.move(action)};
         }
     }
     map.assign(entries, count);
