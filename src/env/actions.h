@@ -74,8 +74,12 @@ struct ActionPlanes {
     Move moves[64][action_planes];
     bool direct;  // whether the position was judged directly, without trial moves
 
+    // The words are cleared 64 bytes at a time in straight-line stores; one memset of them
+    // all becomes a string instruction that steps word by word.
     void clear() {
-        std::memset(planes, 0, sizeof planes);
+#pragma GCC unroll 9
+        for (int32_t i = 0; i < 72; i += 8) std::memset(planes + i, 0, 8 * sizeof planes[0]);
+        planes[72] = 0;
         std::memset(counts, 0, sizeof counts);
     }
     void add(int32_t plane, int32_t source, Move move) {
