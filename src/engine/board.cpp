@@ -69,8 +69,7 @@ bool Board::consistent_position() const {
 }
 
 bool Board::direct_generation_applies() const {
-    const Bitboard kings = bitboards[side == white ? piece::K : piece::k];
-    return kings && !(kings & (kings - 1)) && consistent_position();
+    return one_king_to_move() && consistent_position();
 }
 
 }  // namespace ortolan

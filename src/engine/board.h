@@ -79,8 +79,10 @@ public:
     bool has_legal_move();
     // The legal moves with their action numbers; returns their number.
     int32_t legal_actions(ActionMap::Entry* out);
-    // The same as plane words, counts and moves by action.
-    int32_t legal_actions(ActionPlanes& out);
+    // The same as plane words, counts and moves by action. With consistent the caller knows
+    // that consistent_position() holds, as it does after play from a position that held it,
+    // and only the king is counted.
+    int32_t legal_actions(ActionPlanes& out, bool consistent);
     // Plays a generated move as a trial and takes it back; true when it is legal.
     bool try_move(Move move);
 
@@ -126,6 +128,11 @@ public:
         return lowest_square(bitboards[of_side == white ? piece::K : piece::k]);
     }
     bool in_check() const;
+    // The side to move has exactly one king.
+    bool one_king_to_move() const {
+        const Bitboard kings = bitboards[side == white ? piece::K : piece::k];
+        return kings && !(kings & (kings - 1));
+    }
     // No square holds two pieces and each occupancy is the union of its piece bitboards.
     bool consistent_position() const;
     // Sets the occupancies to the unions of the piece bitboards.

@@ -270,9 +270,9 @@ int32_t Board::legal_actions(ActionMap::Entry* out) {
     return count;
 }
 
-int32_t Board::legal_actions(ActionPlanes& out) {
+int32_t Board::legal_actions(ActionPlanes& out, bool consistent) {
     out.clear();
-    out.direct = direct_generation_applies();
+    out.direct = consistent ? one_king_to_move() : direct_generation_applies();
     if (out.direct) return generate_legal<false>(*this, &out);
     MoveList list;
     const int32_t count = legal_moves(list);

@@ -89,7 +89,7 @@ int32_t Board::roll_out(uint32_t seed) {
     ActionPlanes buffers[2];
     ActionPlanes* legal = &buffers[0];
     ActionPlanes* next = &buffers[1];
-    int32_t count = legal_actions(*legal);
+    int32_t count = legal_actions(*legal, false);
     if (count == 0) {
         ActionMap.clear();
         return terminal_reward();
@@ -101,7 +101,8 @@ int32_t Board::roll_out(uint32_t seed) {
         for (int32_t steps = 1;; ++steps) {
             const uint32_t k = draw_index(engine, static_cast<uint32_t>(count));
             advance(kth_smallest_action(*legal, k), legal->direct);
-            const int32_t next_count = legal_actions(*next);
+            // play, which advance uses for a position judged directly, keeps it consistent.
+            const int32_t next_count = legal_actions(*next, legal->direct);
             const Outcome end = outcome(next_count);
             if (end.done || steps == rollout_steps) {
                 assign_actions(ActionMap, *legal);

@@ -43,11 +43,12 @@ bool same_position(const Board& a, const Board& b) {
 
 // legal_actions into plane words holds exactly the expected (action, move) pairs: each word's
 // count is its number of bits, the counts past the last plane are 0, and the moves are read
-// back by action. The words start out full of stale bits, as a reused buffer would be.
+// back by action. The words start out full of stale bits, as a reused buffer would be. A
+// consistent position is passed as known to be one, so that only its kings decide.
 ::testing::AssertionResult planes_hold(Board& board, const std::vector<Pair>& expected) {
     static ActionPlanes planes;
     std::memset(&planes, 0xff, sizeof planes);
-    const int32_t count = board.legal_actions(planes);
+    const int32_t count = board.legal_actions(planes, board.consistent_position());
     if (count != static_cast<int32_t>(expected.size()))
         return ::testing::AssertionFailure() << "planes count " << count;
     if (planes.direct != board.direct_generation_applies())
