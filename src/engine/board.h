@@ -96,8 +96,9 @@ public:
     ActionMask get_actions();
     std::pair<int32_t, int32_t> move_direction(int32_t source, int32_t target) const;
     void record_position();
-    // The same for a position whose key is known.
-    void record_position(uint64_t key);
+    // The same for a position whose key is known; with consistent the caller knows that
+    // consistent_position() holds.
+    void record_position(uint64_t key, bool consistent);
     Observation build_observation() const;
     void build_observation(Observation& out) const;
     // The observation as observation_planes * 64 values, plane by plane; T is int32_t (exact
@@ -110,8 +111,12 @@ public:
     // Everything step does to the game with a legal move but the observation and the end of
     // the game: the move played, the new position recorded, the step counted.
     void advance(Move move) { advance(move, direct_generation_applies()); }
-    // The same where the caller knows direct_generation_applies() of the position.
-    void advance(Move move, bool direct);
+    // The same where the caller knows direct_generation_applies() of the position; returns the
+    // key of the new position.
+    uint64_t advance(Move move, bool direct);
+    // The same for a position that direct generation applies to and whose key is known: the
+    // new key follows from the key and the move.
+    uint64_t advance_direct(Move move, uint64_t key);
     // The end of the game, given the number of legal moves of the position: mate or
     // stalemate, then the third occurrence, then the no-progress counter.
     Outcome outcome(int32_t legal_count) const;

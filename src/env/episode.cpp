@@ -21,7 +21,8 @@ StepResult Board::reset() {
     return result;
 }
 
-void Board::advance(Move move, bool direct) {
+// play keeps a consistent position consistent; make_move is used for the others.
+uint64_t Board::advance(Move move, bool direct) {
     just_reset = 0;
     if (direct) {
         MoveUndo undo;
@@ -29,8 +30,20 @@ void Board::advance(Move move, bool direct) {
     } else {
         make_move(move);
     }
-    record_position();
+    const uint64_t key = hash_state();
+    record_position(key, direct);
     total_move_count = wrapping_add(total_move_count, 1);
+    return key;
+}
+
+uint64_t Board::advance_direct(Move move, uint64_t key) {
+    just_reset = 0;
+    MoveUndo undo;
+    play(move, undo);
+    key = key_after(key, undo);
+    record_position(key, true);
+    total_move_count = wrapping_add(total_move_count, 1);
+    return key;
 }
 
 Outcome Board::outcome(int32_t legal_count) const {

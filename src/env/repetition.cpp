@@ -51,9 +51,9 @@ uint64_t Board::key_after(uint64_t key, const MoveUndo& undo) const {
            enpassant_key(enpassant) ^ castle_key(undo.castle) ^ castle_key(castle);
 }
 
-void Board::record_position() { record_position(hash_state()); }
+void Board::record_position() { record_position(hash_state(), false); }
 
-void Board::record_position(uint64_t key) {
+void Board::record_position(uint64_t key, bool consistent) {
     int32_t& count = repetition_count[key];
     count = wrapping_add(count, 1);
     const int32_t n = wrapping_add(count, -1);
@@ -62,10 +62,10 @@ void Board::record_position(uint64_t key) {
     const int32_t repetition_black = side == black ? n : prev_n_repititions;
     state_pos = (state_pos + 1) % history_capacity;
     if (state_history.size() < history_capacity)
-        state_history.append(bitboards, repetition_white, repetition_black);
+        state_history.append(bitboards, repetition_white, repetition_black, consistent);
     else
         state_history.replace((state_pos + history_capacity - 1) % history_capacity, bitboards,
-                              repetition_white, repetition_black);
+                              repetition_white, repetition_black, consistent);
     prev_n_repititions = n;
 }
 

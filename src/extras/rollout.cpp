@@ -97,10 +97,13 @@ int32_t Board::roll_out(uint32_t seed) {
     // Room for every position the rollout can record, so that the repetition map does not
     // grow table by table on the way.
     repetition_count.reserve(repetition_count.size() + rollout_steps);
+    // The key of the position, carried from move to move.
+    uint64_t key = hash_state();
     try {
         for (int32_t steps = 1;; ++steps) {
             const uint32_t k = draw_index(engine, static_cast<uint32_t>(count));
-            advance(kth_smallest_action(*legal, k), legal->direct);
+            const Move move = kth_smallest_action(*legal, k);
+            key = legal->direct ? advance_direct(move, key) : advance(move, false);
             // play, which advance uses for a position judged directly, keeps it consistent.
             const int32_t next_count = legal_actions(*next, legal->direct);
             const Outcome end = outcome(next_count);
