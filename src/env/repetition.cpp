@@ -29,7 +29,8 @@ uint64_t Board::hash_state() const {
 }
 
 // Each bitboard the move changed swaps its old term for its new one, and so do the side to
-// move, the en passant square and the castling rights.
+// move, the en passant square and the castling rights; the terms of an en passant square or
+// of rights that did not change cancel out, as they most often do.
 uint64_t Board::key_after(uint64_t key, const MoveUndo& undo) const {
     const Move move = undo.move;
     const int32_t us = side ^ 1;
@@ -47,8 +48,11 @@ uint64_t Board::key_after(uint64_t key, const MoveUndo& undo) const {
         swap(undo.taken,
              square_bit(move_enpassant(move) ? (us == white ? target + 8 : target - 8) : target));
     if (undo.rook >= 0) swap(undo.rook, undo.rook_squares);
-    return key ^ side_key(white) ^ side_key(black) ^ enpassant_key(undo.enpassant) ^
-           enpassant_key(enpassant) ^ castle_key(undo.castle) ^ castle_key(castle);
+    key ^= side_key(white) ^ side_key(black);
+    if (undo.enpassant != enpassant)
+        key ^= enpassant_key(undo.enpassant) ^ enpassant_key(enpassant);
+    if (undo.castle != castle) key ^= castle_key(undo.castle) ^ castle_key(castle);
+    return key;
 }
 
 void Board::record_position() { record_position(hash_state(), false); }
