@@ -129,19 +129,17 @@ private:
         }
         return false;
     }
-    Bitboard pin_line(int32_t square) const {
-        for (int32_t i = 0;; ++i)
-            if (pinned_square_[i] == square) return pin_line_[i];
-    }
+    // The line of the pin that holds the piece on the square: the squares between the king
+    // and the pinner, and the pinner's. Written only for the pinned squares, and read only
+    // for them.
+    Bitboard pin_line(int32_t square) const { return pin_line_[square]; }
     bool enpassant_is_legal(int32_t source, int32_t king) const;
 
     const Board& board_;
     Out* out_;
     int32_t count_ = 0;
     Bitboard enemy_ = 0;
-    int32_t pin_count_ = 0;
-    int32_t pinned_square_[8];
-    Bitboard pin_line_[8];
+    Bitboard pin_line_[64];
 };
 
 template <int32_t us, class Out, bool first_only>
@@ -209,8 +207,7 @@ int32_t Generator<us, Out, first_only>::run() {
         const Bitboard between = between_table[king][sniper] & all;
         if (between && !(between & (between - 1)) && (between & mine)) {
             pinned |= between;
-            pinned_square_[pin_count_] = lowest_square(between);
-            pin_line_[pin_count_++] = between_table[king][sniper] | square_bit(sniper);
+            pin_line_[lowest_square(between)] = between_table[king][sniper] | square_bit(sniper);
         }
     }
 
