@@ -271,10 +271,17 @@ int32_t Board::legal_actions(ActionPlanes& out, bool consistent) {
     out.clear();
     out.direct = consistent ? one_king_to_move() : direct_generation_applies();
     if (out.direct) return generate_legal<false>(*this, &out);
+    // Two pieces on one square can give two moves of one action; the first stays, the one
+    // that step finds in the ActionMap.
     MoveList list;
-    const int32_t count = legal_moves(list);
-    for (int32_t i = 0; i < count; ++i)
-        out.add(action_plane(list.moves[i], side), move_source(list.moves[i]), list.moves[i]);
+    int32_t count = 0;
+    for (int32_t i = 0, n = legal_moves(list); i < n; ++i) {
+        const Move move = list.moves[i];
+        const int32_t plane = action_plane(move, side);
+        if (get_bit(out.planes[plane], move_source(move))) continue;
+        out.add(plane, move_source(move), move);
+        ++count;
+    }
     return count;
 }
 

@@ -132,6 +132,26 @@ TEST(ExtrasRollout, SeededRolloutMatchesThePlainLoopInIrregularPositions) {
     }
 }
 
+// A queen and a bishop on one square give two moves of each diagonal action. The plain loop
+// plays the move step finds for an action, the first of the ActionMap; the rollout plays the
+// same and leaves the same Board, its ActionMap holding each action once, with that move.
+TEST(ExtrasRollout, TwoMovesOfOneActionPlayAsStepPlaysThem) {
+    Board start = board_from_fen("4k3/8/8/8/3Q4/8/8/4K3 w - - 0 1");
+    start.bitboards[piece::B] |= square_bit(d4);
+    for (uint32_t seed = 0; seed < 20; ++seed) {
+        Board plain = start;
+        Board fast = start;
+        const ReferenceRollout expected = reference_roll_out(plain, seed);
+        EXPECT_EQ(fast.roll_out(seed), expected.result) << seed;
+        EXPECT_TRUE(same_board(fast, plain, {.action_map = true})) << seed;
+        std::vector<int32_t> keys = map_keys(plain.ActionMap);
+        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+        EXPECT_EQ(map_keys(fast.ActionMap), keys) << seed;
+        for (const ActionMap::Entry& e : fast.ActionMap)
+            EXPECT_EQ(e.second, *plain.ActionMap.find(e.first)) << seed;
+    }
+}
+
 // Counters restored at the edges of int32: every increment wraps, in both implementations.
 TEST(ExtrasRollout, RolloutWithCountersAtTheInt32LimitsWraps) {
     Board board;
