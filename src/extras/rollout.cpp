@@ -28,16 +28,23 @@ uint32_t draw_index(std::mt19937& engine, uint32_t n) {
     return static_cast<uint32_t>(product >> 32);
 }
 
-// The move whose action number is the k-th smallest of the position's, counting from 0.
-// Action numbers are plane * 64 + source, so each plane word holds its actions in ascending
-// order; the planes are passed eight at a time by the sum of their counts, then one at a time.
-Move kth_smallest_action(const ActionPlanes& legal, uint32_t k) {
+// The move whose action number is the k-th smallest of the count actions of the position,
+// counting from 0. Action numbers are plane * 64 + source, so each plane word holds its
+// actions in ascending order; the planes are passed eight at a time by the sum of their
+// counts, then one at a time. Fewer than 256 actions in all keep every sum of counts below
+// 256, and one multiplication adds the eight bytes; more take two steps through 16-bit sums.
+Move kth_smallest_action(const ActionPlanes& legal, uint32_t count, uint32_t k) {
     int32_t plane = 0;
     for (;; plane += 8) {
         uint64_t eight;
         std::memcpy(&eight, legal.counts + plane, sizeof eight);
-        eight = (eight & 0x00ff00ff00ff00ffULL) + ((eight >> 8) & 0x00ff00ff00ff00ffULL);
-        const uint32_t here = static_cast<uint32_t>((eight * 0x0001000100010001ULL) >> 48);
+        uint32_t here;
+        if (count < 256) {
+            here = static_cast<uint32_t>((eight * 0x0101010101010101ULL) >> 56);
+        } else {
+            eight = (eight & 0x00ff00ff00ff00ffULL) + ((eight >> 8) & 0x00ff00ff00ff00ffULL);
+            here = static_cast<uint32_t>((eight * 0x0001000100010001ULL) >> 48);
+        }
         if (k < here) break;
         k -= here;
     }
@@ -102,7 +109,7 @@ int32_t Board::roll_out(uint32_t seed) {
     try {
         for (int32_t steps = 1;; ++steps) {
             const uint32_t k = draw_index(engine, static_cast<uint32_t>(count));
-            const Move move = kth_smallest_action(*legal, k);
+            const Move move = kth_smallest_action(*legal, static_cast<uint32_t>(count), k);
             key = legal->direct ? advance_direct(move, key) : advance(move, false);
             // play, which advance uses for a position judged directly, keeps it consistent.
             const int32_t next_count = legal_actions(*next, legal->direct);

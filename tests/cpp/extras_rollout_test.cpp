@@ -52,7 +52,8 @@ TEST(ExtrasRollout, SeededRolloutMatchesThePlainLoopFromTheStart) {
 }
 
 // Loaded positions (empty history, state_pos 0), including promotion, castling and en
-// passant positions, and a game already under way with repetitions on record.
+// passant positions, positions with more than 255 legal moves for either side, and a game
+// already under way with repetitions on record.
 TEST(ExtrasRollout, SeededRolloutMatchesThePlainLoopFromOtherPositions) {
     const char* fens[] = {
         "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
@@ -61,6 +62,8 @@ TEST(ExtrasRollout, SeededRolloutMatchesThePlainLoopFromOtherPositions) {
         "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1",
         "r3k2r/8/8/8/8/8/8/R3K2R b KQkq - 0 1",
         "4k3/8/8/8/8/8/8/4K2R w K - 0 1",
+        "KQQQQQQQ/Q6Q/Q6Q/Q2Q3Q/Q6Q/Q6Q/Q6Q/QQQQQQQk w - - 0 1",  // 279 moves
+        "kqqqqqqq/q6q/q6q/q2q3q/q6q/q6q/q6q/qqqqqqqK b - - 0 1",
     };
     for (const char* fen : fens) {
         const Board start = board_from_fen(fen);
@@ -125,7 +128,12 @@ TEST(ExtrasRollout, SeededRolloutMatchesThePlainLoopInIrregularPositions) {
     State stale = board.save_state();
     stale.occupancies[both] &= ~square_bit(d2);  // d2 looks empty to the sliders
     stale.occupancies[black] |= square_bit(e4);  // and e4 looks taken
-    for (const State* s : {&overlapping, &stale}) {
+    // Knights on every square but the kings', hidden from the occupancies: 329 moves, more
+    // than 255 of them on the eight knight planes.
+    Board kings = board_from_fen("4k3/8/8/8/8/8/8/4K3 w - - 0 1");
+    State knights = kings.save_state();
+    knights.bitboards[piece::N] = ~(square_bit(e1) | square_bit(e8));
+    for (const State* s : {&overlapping, &stale, &knights}) {
         board.restore_state(*s);
         ASSERT_FALSE(board.consistent_position());
         for (uint32_t seed = 0; seed < 20; ++seed) EXPECT_TRUE(rollouts_agree(board, seed));
