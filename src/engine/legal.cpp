@@ -14,20 +14,6 @@ namespace ortolan {
 
 namespace {
 
-constexpr Bitboard file_a = 0x0101010101010101ULL;
-constexpr Bitboard file_h = file_a << 7;
-constexpr Bitboard row_mask(int32_t row) { return Bitboard{0xff} << (row * 8); }
-
-// The set moved one row forward for the side, then one file left (-1) or right (+1) on the
-// board, dropping what falls off it.
-template <int32_t us>
-constexpr Bitboard forward(Bitboard b, int32_t file_step = 0) {
-    if (file_step < 0) b &= ~file_a;
-    if (file_step > 0) b &= ~file_h;
-    const int32_t step = (us == white ? -8 : 8) + file_step;
-    return step < 0 ? b >> -step : b << step;
-}
-
 template <int32_t us, class Out, bool first_only>
 class Generator {
 public:
@@ -83,16 +69,22 @@ private:
     // of the group's one direction and distance.
     bool add_pawn_moves(Bitboard targets, int32_t shift, Move flags) {
         if constexpr (first_only) return targets != 0;
+        if (!targets) return false;
         if constexpr (us == white) add_promotions(targets & last_row, shift, flags);
         const int32_t plane = plane_tables.plane[us][d4][d4 + shift];
-        Out* const out = out_;
-        int32_t count = count_;
-        for (Bitboard b = targets & ~last_row; b; ++count) {
-            const int32_t target = pop_lowest(b);
-            const int32_t source = target - shift;
-            put(out, count, plane, source, encode_move(source, target, own, 0, 0, 0, 0, 0) | flags);
+        const Move base = encode_move(0, 0, own, 0, 0, 0, 0, 0) | flags;
+        if constexpr (std::is_same_v<Out, ActionPlanes>) {
+            count_ += out_->add_shifted(plane, targets & ~last_row, shift, base);
+        } else {
+            Out* const out = out_;
+            int32_t count = count_;
+            for (Bitboard b = targets & ~last_row; b; ++count) {
+                const int32_t target = pop_lowest(b);
+                const int32_t source = target - shift;
+                put(out, count, plane, source, base | source | target << 6);
+            }
+            count_ = count;
         }
-        count_ = count;
         if constexpr (us == black) add_promotions(targets & last_row, shift, flags);
         return false;
     }

@@ -102,6 +102,19 @@ struct ActionPlanes {
         }
         return added;
     }
+    // The moves base | source | target << 6 of one plane, from source = target - shift for
+    // each target; the plane word takes all the sources at once. Returns their number.
+    int32_t add_shifted(int32_t plane, Bitboard targets, int32_t shift, Move base) {
+        planes[plane] |= shift > 0 ? targets >> shift : targets << -shift;
+        int32_t added = 0;
+        for (; targets; ++added) {
+            const int32_t target = pop_lowest(targets);
+            const int32_t source = target - shift;
+            moves[source][plane] = base | source | target << 6;
+        }
+        counts[plane] = static_cast<uint8_t>(counts[plane] + added);
+        return added;
+    }
     Move move(int32_t action) const { return moves[action % 64][action / 64]; }
 };
 
