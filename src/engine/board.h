@@ -119,7 +119,11 @@ public:
     uint64_t advance_direct(Move move, uint64_t key);
     // The end of the game, given the number of legal moves of the position: mate or
     // stalemate, then the third occurrence, then the no-progress counter.
-    Outcome outcome(int32_t legal_count) const;
+    Outcome outcome(int32_t legal_count) const {
+        if (legal_count == 0) return {1, terminal_reward()};
+        if (n_repititions == 2 || no_progress_count >= 50) return {1, 0};
+        return {0, 0};
+    }
 
     // Snapshots, playouts and the text board.
     State save_state() const;

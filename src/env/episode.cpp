@@ -1,4 +1,4 @@
-// Starting a game, playing one action and deciding the end of the game.
+// Starting a game and playing one action; the end of the game is decided by Board::outcome.
 #include <stdexcept>
 
 #include "engine/board.h"
@@ -44,12 +44,6 @@ uint64_t Board::advance_direct(Move move, uint64_t key) {
     record_position(key, true);
     total_move_count = wrapping_add(total_move_count, 1);
     return key;
-}
-
-Outcome Board::outcome(int32_t legal_count) const {
-    if (legal_count == 0) return {1, terminal_reward()};
-    if (n_repititions == 2 || no_progress_count >= 50) return {1, 0};
-    return {0, 0};
 }
 
 StepResult Board::step(int32_t action) {
