@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "engine/board.h"
+#include "extras/mt19937.h"
 
 namespace ortolan {
 
@@ -15,13 +16,13 @@ constexpr int32_t rollout_steps = 400;
 
 // Unbiased index in 0..n-1 by multiply-and-reject on 32-bit outputs, written out so that the
 // draws do not depend on the standard library's distribution.
-uint32_t draw_index(std::mt19937& engine, uint32_t n) {
-    uint64_t product = static_cast<uint64_t>(static_cast<uint32_t>(engine())) * n;
+uint32_t draw_index(Mt19937& engine, uint32_t n) {
+    uint64_t product = static_cast<uint64_t>(engine()) * n;
     uint32_t low = static_cast<uint32_t>(product);
     if (low < n) {
         const uint32_t threshold = (0u - n) % n;
         while (low < threshold) {
-            product = static_cast<uint64_t>(static_cast<uint32_t>(engine())) * n;
+            product = static_cast<uint64_t>(engine()) * n;
             low = static_cast<uint32_t>(product);
         }
     }
@@ -92,7 +93,7 @@ int32_t Board::roll_out() { return roll_out(device_seed()); }
 // member as they would, without building observations. After the last step the ActionMap
 // holds the actions of the position before that step's move, as step leaves it.
 int32_t Board::roll_out(uint32_t seed) {
-    std::mt19937 engine(seed);
+    Mt19937 engine(seed);
     ActionPlanes buffers[2];
     ActionPlanes* legal = &buffers[0];
     ActionPlanes* next = &buffers[1];

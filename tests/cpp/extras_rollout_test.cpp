@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/board.h"
+#include "extras/mt19937.h"
 #include "extras/state.h"
 #include "test_support.h"
 
@@ -33,6 +34,17 @@ using namespace test_support;
     ::testing::AssertionResult same = same_board(fast, plain);
     if (!same) return ::testing::AssertionFailure() << "seed " << seed << ": " << same.message();
     return ::testing::AssertionSuccess();
+}
+
+// The rollout's engine gives the standard engine's outputs for the same seed, across several
+// regenerations of the 624 state words.
+TEST(ExtrasRollout, EngineGivesTheOutputsOfTheStandardMersenneTwister) {
+    for (uint32_t seed : {0u, 1u, 5489u, 123456789u, 0xffffffffu}) {
+        std::mt19937 standard(seed);
+        Mt19937 engine(seed);
+        for (int32_t i = 0; i < 2000; ++i)
+            ASSERT_EQ(engine(), static_cast<uint32_t>(standard())) << seed << " output " << i;
+    }
 }
 
 // Two hundred games from the start: different lengths, mates, draws by repetition and by the
