@@ -115,7 +115,7 @@ struct ActionPlanes {
         counts[plane] = static_cast<uint8_t>(counts[plane] + added);
         return added;
     }
-    Move move(int32_t action) const { return moves[action % 64][action / 64]; }
+    Move move(int32_t action) const { return moves[action & 63][action >> 6]; }
 };
 
 // The plane of a move that is no under-promotion, by side, source and target: the knight

@@ -52,7 +52,7 @@ Move kth_smallest_action(const ActionPlanes& legal, uint32_t count, uint32_t k) 
     for (; k >= legal.counts[plane]; ++plane) k -= legal.counts[plane];
     uint64_t word = legal.planes[plane];
     for (; k > 0; --k) word &= word - 1;
-    return legal.move(plane * 64 + lowest_square(word));
+    return legal.moves[lowest_square(word)][plane];
 }
 
 // Replaces the ActionMap by the actions of the plane words, in ascending order.
