@@ -12,9 +12,8 @@ namespace ortolan {
 class Mt19937 {
 public:
     explicit Mt19937(uint32_t seed) {
-        state_[0] = seed;
-        for (uint32_t i = 1; i < n; ++i)
-            state_[i] = 1812433253u * (state_[i - 1] ^ (state_[i - 1] >> 30)) + i;
+        uint32_t word = state_[0] = seed;
+        for (uint32_t i = 1; i < n; ++i) state_[i] = word = 1812433253u * (word ^ (word >> 30)) + i;
     }
 
     uint32_t operator()() {
