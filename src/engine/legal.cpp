@@ -49,8 +49,7 @@ private:
         const Move base = encode_move(source, 0, piece, 0, 0, 0, 0, 0);
         const int8_t* planes = plane_tables.plane[us][source];
         if constexpr (std::is_same_v<Out, ActionPlanes>) {
-            count_ += out_->add_targets(source, planes, targets & enemy_, base | capture_flag);
-            count_ += out_->add_targets(source, planes, targets & ~enemy_, base);
+            count_ += out_->add_targets(source, planes, targets, enemy_, base);
         } else {
             Out* const out = out_;
             const Bitboard enemy = enemy_;

@@ -87,14 +87,24 @@ struct ActionPlanes {
         ++counts[plane];
         moves[source][plane] = move;
     }
-    // The moves base | target << 6 of one piece, for each target; plane_of gives the plane of
-    // each target. Returns their number.
-    int32_t add_targets(int32_t source, const int8_t* plane_of, Bitboard targets, Move base) {
+    // The moves base | target << 6 of one piece, for each target, with the capture flag for
+    // the targets in enemy; plane_of gives the plane of each target. Returns their number.
+    // The captures and the quiet moves go in two runs, so that no move tests the enemy set.
+    int32_t add_targets(int32_t source, const int8_t* plane_of, Bitboard targets, Bitboard enemy,
+                        Move base) {
         const uint64_t bit = uint64_t{1} << source;
         Move* const row = moves[source];
+        const Move capture = base | encode_move(0, 0, 0, 0, 1, 0, 0, 0);
         int32_t added = 0;
-        for (; targets; ++added) {
-            const int32_t target = pop_lowest(targets);
+        for (Bitboard run = targets & enemy; run; ++added) {
+            const int32_t target = pop_lowest(run);
+            const int32_t plane = plane_of[target];
+            planes[plane] |= bit;
+            ++counts[plane];
+            row[plane] = capture | target << 6;
+        }
+        for (Bitboard run = targets & ~enemy; run; ++added) {
+            const int32_t target = pop_lowest(run);
             const int32_t plane = plane_of[target];
             planes[plane] |= bit;
             ++counts[plane];
