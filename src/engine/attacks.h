@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "engine/bits.h"
+#include "engine/types.h"
 
 namespace ortolan {
 
@@ -61,6 +62,20 @@ inline Bitboard rook_attacks(int32_t square, Bitboard occupancy) {
 
 inline Bitboard queen_attacks(int32_t square, Bitboard occupancy) {
     return bishop_attacks(square, occupancy) | rook_attacks(square, occupancy);
+}
+
+// Whole sets of pawns at once: a set moved one row forward for the side, then one file left
+// (-1) or right (+1) on the board, dropping what falls off it.
+constexpr Bitboard file_a = 0x0101010101010101ULL;
+constexpr Bitboard file_h = file_a << 7;
+constexpr Bitboard row_mask(int32_t row) { return Bitboard{0xff} << (row * 8); }
+
+template <int32_t us>
+constexpr Bitboard forward(Bitboard b, int32_t file_step = 0) {
+    if (file_step < 0) b &= ~file_a;
+    if (file_step > 0) b &= ~file_h;
+    const int32_t step = (us == white ? -8 : 8) + file_step;
+    return step < 0 ? b >> -step : b << step;
 }
 
 }  // namespace ortolan

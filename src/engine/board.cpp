@@ -1,3 +1,5 @@
+// The constant tables of squares and castling rights, the Board constructor, and the checks
+// that tell which positions the direct legal generator takes.
 #include "engine/board.h"
 
 #include "engine/attacks.h"
@@ -46,6 +48,28 @@ Board::Board()
       n_repititions(0),
       prev_n_repititions(0) {
     init_attack_tables();
+}
+
+// One pass over the bitboards keeps the union so far and the squares met twice. With no square
+// met twice, Black's union is the whole union less White's.
+bool Board::consistent_position() const {
+    Bitboard seen = 0;
+    Bitboard overlap = 0;
+    for (int32_t p = 0; p < 6; ++p) {
+        overlap |= seen & bitboards[p];
+        seen |= bitboards[p];
+    }
+    const Bitboard white_pieces = seen;
+    for (int32_t p = 6; p < 12; ++p) {
+        overlap |= seen & bitboards[p];
+        seen |= bitboards[p];
+    }
+    return !overlap && occupancies[white] == white_pieces &&
+           occupancies[black] == (seen ^ white_pieces) && occupancies[both] == seen;
+}
+
+bool Board::direct_generation_applies() const {
+    return one_king_to_move() && consistent_position();
 }
 
 }  // namespace ortolan

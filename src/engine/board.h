@@ -79,8 +79,10 @@ public:
     bool has_legal_move();
     // The legal moves with their action numbers; returns their number.
     int32_t legal_actions(ActionMap::Entry* out);
-    // The same as plane words, counts and moves by action.
-    int32_t legal_actions(ActionPlanes& out);
+    // The same as plane words, counts and moves by action. With consistent the caller knows
+    // that consistent_position() holds, as it does after play from a position that held it,
+    // and only the king is counted.
+    int32_t legal_actions(ActionPlanes& out, bool consistent);
     // Plays a generated move as a trial and takes it back; true when it is legal.
     bool try_move(Move move);
 
@@ -94,8 +96,9 @@ public:
     ActionMask get_actions();
     std::pair<int32_t, int32_t> move_direction(int32_t source, int32_t target) const;
     void record_position();
-    // The same for a position whose key is known.
-    void record_position(uint64_t key);
+    // The same for a position whose key is known; with consistent the caller knows that
+    // consistent_position() holds.
+    void record_position(uint64_t key, bool consistent);
     Observation build_observation() const;
     void build_observation(Observation& out) const;
     // The observation as observation_planes * 64 values, plane by plane; T is int32_t (exact
@@ -108,11 +111,19 @@ public:
     // Everything step does to the game with a legal move but the observation and the end of
     // the game: the move played, the new position recorded, the step counted.
     void advance(Move move) { advance(move, direct_generation_applies()); }
-    // The same where the caller knows direct_generation_applies() of the position.
-    void advance(Move move, bool direct);
+    // The same where the caller knows direct_generation_applies() of the position; returns the
+    // key of the new position.
+    uint64_t advance(Move move, bool direct);
+    // The same for a position that direct generation applies to and whose key is known: the
+    // new key follows from the key and the move.
+    uint64_t advance_direct(Move move, uint64_t key);
     // The end of the game, given the number of legal moves of the position: mate or
     // stalemate, then the third occurrence, then the no-progress counter.
-    Outcome outcome(int32_t legal_count) const;
+    Outcome outcome(int32_t legal_count) const {
+        if (legal_count == 0) return {1, terminal_reward()};
+        if (n_repititions == 2 || no_progress_count >= 50) return {1, 0};
+        return {0, 0};
+    }
 
     // Snapshots, playouts and the text board.
     State save_state() const;
@@ -126,6 +137,11 @@ public:
         return lowest_square(bitboards[of_side == white ? piece::K : piece::k]);
     }
     bool in_check() const;
+    // The side to move has exactly one king.
+    bool one_king_to_move() const {
+        const Bitboard kings = bitboards[side == white ? piece::K : piece::k];
+        return kings && !(kings & (kings - 1));
+    }
     // No square holds two pieces and each occupancy is the union of its piece bitboards.
     bool consistent_position() const;
     // Sets the occupancies to the unions of the piece bitboards.

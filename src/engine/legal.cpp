@@ -14,20 +14,6 @@ namespace ortolan {
 
 namespace {
 
-constexpr Bitboard file_a = 0x0101010101010101ULL;
-constexpr Bitboard file_h = file_a << 7;
-constexpr Bitboard row_mask(int32_t row) { return Bitboard{0xff} << (row * 8); }
-
-// The set moved one row forward for the side, then one file left (-1) or right (+1) on the
-// board, dropping what falls off it.
-template <int32_t us>
-constexpr Bitboard forward(Bitboard b, int32_t file_step = 0) {
-    if (file_step < 0) b &= ~file_a;
-    if (file_step > 0) b &= ~file_h;
-    const int32_t step = (us == white ? -8 : 8) + file_step;
-    return step < 0 ? b >> -step : b << step;
-}
-
 template <int32_t us, class Out, bool first_only>
 class Generator {
 public:
@@ -40,74 +26,111 @@ private:
     static constexpr int32_t them = us ^ 1;
     static constexpr int32_t own = us == white ? 0 : 6;
     static constexpr int32_t foe = 6 - own;
+    static constexpr Move capture_flag = encode_move(0, 0, 0, 0, 1, 0, 0, 0);
+    static constexpr Bitboard last_row = row_mask(us == white ? 0 : 7);
 
     // Writes a move of the given action plane to out, the count-th: as it is, with its action
     // number, or into the plane words.
-    static void put(Out* out, int32_t& count, int32_t plane, int32_t source, Move move) {
+    static void put(Out* out, int32_t count, int32_t plane, int32_t source, Move move) {
         if constexpr (std::is_same_v<Out, Move>)
             out[count] = move;
         else if constexpr (std::is_same_v<Out, ActionPlanes>)
             out->add(plane, source, move);
         else
             out[count] = {plane * 64 + source, move};
-        ++count;
     }
-    void store(Move move) { put(out_, count_, action_plane(move, us), move_source(move), move); }
-    // Adds one move per target; with first_only, true when there is one. The loop works on
+    void store(Move move) { put(out_, count_++, action_plane(move, us), move_source(move), move); }
+    // Adds one move per target; with first_only, true when there is one. The plane words hold
+    // no order, so for them the captures and the quiet moves go in two runs and no move asks
+    // the enemy set; the lists keep each piece's targets in ascending order. The loop works on
     // copies of the members, which the stores of the moves could otherwise be taken to change.
     bool add(int32_t source, Bitboard targets, int32_t piece) {
         if constexpr (first_only) return targets != 0;
         const Move base = encode_move(source, 0, piece, 0, 0, 0, 0, 0);
         const int8_t* planes = plane_tables.plane[us][source];
-        Out* const out = out_;
-        const Bitboard enemy = enemy_;
-        int32_t count = count_;
-        while (targets) {
-            const int32_t target = pop_lowest(targets);
-            put(out, count, planes[target], source,
-                base | target << 6 | get_bit(enemy, target) << 20);
+        if constexpr (std::is_same_v<Out, ActionPlanes>) {
+            count_ += out_->add_targets(source, planes, targets, enemy_, base);
+        } else {
+            Out* const out = out_;
+            const Bitboard enemy = enemy_;
+            int32_t count = count_;
+            for (; targets; ++count) {
+                const int32_t target = pop_lowest(targets);
+                put(out, count, planes[target], source,
+                    base | target << 6 | get_bit(enemy, target) << 20);
+            }
+            count_ = count;
         }
-        count_ = count;
         return false;
     }
-    // Adds the pawn moves to the targets, each from target - shift; promotions give four.
-    bool add_pawn_moves(Bitboard targets, int32_t shift, int32_t capture, int32_t double_push) {
+    // Adds the pawn moves to the targets, each from target - shift, with the given flags, in
+    // ascending order of the targets: promotions give four, the other moves share the plane
+    // of the group's one direction and distance.
+    bool add_pawn_moves(Bitboard targets, int32_t shift, Move flags) {
         if constexpr (first_only) return targets != 0;
-        while (targets) {
+        if (!targets) return false;
+        if constexpr (us == white) add_promotions(targets & last_row, shift, flags);
+        const int32_t plane = plane_tables.plane[us][d4][d4 + shift];
+        const Move base = encode_move(0, 0, own, 0, 0, 0, 0, 0) | flags;
+        if constexpr (std::is_same_v<Out, ActionPlanes>) {
+            count_ += out_->add_shifted(plane, targets & ~last_row, shift, base);
+        } else {
+            Out* const out = out_;
+            int32_t count = count_;
+            for (Bitboard b = targets & ~last_row; b; ++count) {
+                const int32_t target = pop_lowest(b);
+                const int32_t source = target - shift;
+                put(out, count, plane, source, base | source | target << 6);
+            }
+            count_ = count;
+        }
+        if constexpr (us == black) add_promotions(targets & last_row, shift, flags);
+        return false;
+    }
+    void add_promotions(Bitboard targets, int32_t shift, Move flags) {
+        for (; targets;) {
             const int32_t target = pop_lowest(targets);
             const int32_t source = target - shift;
-            if (row_of(target) != (us == white ? 0 : 7)) {
-                store(encode_move(source, target, own, 0, capture, double_push, 0, 0));
-                continue;
-            }
             for (int32_t kind : {piece::Q, piece::R, piece::B, piece::N})
-                store(encode_move(source, target, own, own + kind, capture, 0, 0, 0));
+                store(encode_move(source, target, own, own + kind, 0, 0, 0, 0) | flags);
         }
-        return false;
     }
     // The moves of a group of pawns onto the allowed squares.
     bool pawn_moves(Bitboard group, Bitboard allowed, Bitboard empty) {
         constexpr int32_t ahead = us == white ? -8 : 8;
+        constexpr Move double_push = encode_move(0, 0, 0, 0, 0, 1, 0, 0);
         const Bitboard step = forward<us>(group) & empty;
         const Bitboard jump = forward<us>(step & row_mask(us == white ? 5 : 2)) & empty;
-        return add_pawn_moves(step & allowed, ahead, 0, 0) ||
-               add_pawn_moves(jump & allowed, 2 * ahead, 0, 1) ||
-               add_pawn_moves(forward<us>(group, -1) & enemy_ & allowed, ahead - 1, 1, 0) ||
-               add_pawn_moves(forward<us>(group, 1) & enemy_ & allowed, ahead + 1, 1, 0);
+        return add_pawn_moves(step & allowed, ahead, 0) ||
+               add_pawn_moves(jump & allowed, 2 * ahead, double_push) ||
+               add_pawn_moves(forward<us>(group, -1) & enemy_ & allowed, ahead - 1, capture_flag) ||
+               add_pawn_moves(forward<us>(group, 1) & enemy_ & allowed, ahead + 1, capture_flag);
     }
-    Bitboard pin_line(int32_t square) const {
-        for (int32_t i = 0;; ++i)
-            if (pinned_square_[i] == square) return pin_line_[i];
+    // The moves of the pieces of one sliding kind, pinned ones along their line.
+    template <int32_t kind>
+    bool slider_moves(Bitboard all, Bitboard target_mask, Bitboard pinned) {
+        for (Bitboard b = board_.bitboards[own + kind]; b;) {
+            const int32_t source = pop_lowest(b);
+            Bitboard targets = kind == piece::B   ? bishop_attacks(source, all)
+                               : kind == piece::R ? rook_attacks(source, all)
+                                                  : queen_attacks(source, all);
+            targets &= target_mask;
+            if (get_bit(pinned, source)) targets &= pin_line(source);
+            if (add(source, targets, own + kind)) return true;
+        }
+        return false;
     }
+    // The line of the pin that holds the piece on the square: the squares between the king
+    // and the pinner, and the pinner's. Written only for the pinned squares, and read only
+    // for them.
+    Bitboard pin_line(int32_t square) const { return pin_line_[square]; }
     bool enpassant_is_legal(int32_t source, int32_t king) const;
 
     const Board& board_;
     Out* out_;
     int32_t count_ = 0;
     Bitboard enemy_ = 0;
-    int32_t pin_count_ = 0;
-    int32_t pinned_square_[8];
-    Bitboard pin_line_[8];
+    Bitboard pin_line_[64];
 };
 
 template <int32_t us, class Out, bool first_only>
@@ -175,8 +198,7 @@ int32_t Generator<us, Out, first_only>::run() {
         const Bitboard between = between_table[king][sniper] & all;
         if (between && !(between & (between - 1)) && (between & mine)) {
             pinned |= between;
-            pinned_square_[pin_count_] = lowest_square(between);
-            pin_line_[pin_count_++] = between_table[king][sniper] | square_bit(sniper);
+            pin_line_[lowest_square(between)] = between_table[king][sniper] | square_bit(sniper);
         }
     }
 
@@ -193,17 +215,10 @@ int32_t Generator<us, Out, first_only>::run() {
         const int32_t source = pop_lowest(b);
         if (add(source, knight_attack_table[source] & target_mask, own + piece::N)) return 1;
     }
-    for (int32_t kind = piece::B; kind <= piece::Q; ++kind) {
-        for (Bitboard b = pieces[own + kind]; b;) {
-            const int32_t source = pop_lowest(b);
-            Bitboard targets = kind == piece::B   ? bishop_attacks(source, all)
-                               : kind == piece::R ? rook_attacks(source, all)
-                                                  : queen_attacks(source, all);
-            targets &= target_mask;
-            if (get_bit(pinned, source)) targets &= pin_line(source);
-            if (add(source, targets, own + kind)) return 1;
-        }
-    }
+    if (slider_moves<piece::B>(all, target_mask, pinned) ||
+        slider_moves<piece::R>(all, target_mask, pinned) ||
+        slider_moves<piece::Q>(all, target_mask, pinned))
+        return 1;
 
     const int32_t target = board_.enpassant;
     if (target != no_square && !get_bit(all, target)) {
@@ -225,24 +240,6 @@ int32_t generate_legal(const Board& board, Out* out) {
 
 }  // namespace
 
-bool Board::consistent_position() const {
-    Bitboard seen = 0;
-    Bitboard overlap = 0;
-    Bitboard by_side[2] = {0, 0};
-    for (int32_t p = 0; p < 12; ++p) {
-        overlap |= seen & bitboards[p];
-        seen |= bitboards[p];
-        by_side[p / 6] |= bitboards[p];
-    }
-    return !overlap && occupancies[white] == by_side[white] &&
-           occupancies[black] == by_side[black] && occupancies[both] == seen;
-}
-
-bool Board::direct_generation_applies() const {
-    const Bitboard kings = bitboards[side == white ? piece::K : piece::k];
-    return kings && !(kings & (kings - 1)) && consistent_position();
-}
-
 int32_t Board::legal_moves(MoveList& list) {
     if (direct_generation_applies()) return list.count = generate_legal<false>(*this, list.moves);
     generate_moves(list);
@@ -261,14 +258,21 @@ int32_t Board::legal_actions(ActionMap::Entry* out) {
     return count;
 }
 
-int32_t Board::legal_actions(ActionPlanes& out) {
+int32_t Board::legal_actions(ActionPlanes& out, bool consistent) {
     out.clear();
-    out.direct = direct_generation_applies();
+    out.direct = consistent ? one_king_to_move() : direct_generation_applies();
     if (out.direct) return generate_legal<false>(*this, &out);
+    // Two pieces on one square can give two moves of one action; the first stays, the one
+    // that step finds in the ActionMap.
     MoveList list;
-    const int32_t count = legal_moves(list);
-    for (int32_t i = 0; i < count; ++i)
-        out.add(action_plane(list.moves[i], side), move_source(list.moves[i]), list.moves[i]);
+    int32_t count = 0;
+    for (int32_t i = 0, n = legal_moves(list); i < n; ++i) {
+        const Move move = list.moves[i];
+        const int32_t plane = action_plane(move, side);
+        if (get_bit(out.planes[plane], move_source(move))) continue;
+        out.add(plane, move_source(move), move);
+        ++count;
+    }
     return count;
 }
 

@@ -66,22 +66,66 @@ private:
 // The legal actions of a position by plane: one word per plane whose bits are the source
 // squares, the number of actions on each plane, and the move of each action, valid only where
 // its bit is set. A random draw finds the k-th smallest action from the counts and the words
-// without sorting, and reads its move without a search.
+// without sorting, and reads its move without a search. The moves are kept by source square,
+// then plane, so that the moves of one piece go to one row.
 struct ActionPlanes {
     uint64_t planes[action_planes];
     uint8_t counts[80];  // counts past the last plane stay zero, for reading eight at a time
-    Move moves[action_count];
+    Move moves[64][action_planes];
     bool direct;  // whether the position was judged directly, without trial moves
 
+    // The words are cleared 64 bytes at a time in straight-line stores; one memset of them
+    // all becomes a string instruction that steps word by word.
     void clear() {
-        std::memset(planes, 0, sizeof planes);
+#pragma GCC unroll 9
+        for (int32_t i = 0; i < 72; i += 8) std::memset(planes + i, 0, 8 * sizeof planes[0]);
+        planes[72] = 0;
         std::memset(counts, 0, sizeof counts);
     }
     void add(int32_t plane, int32_t source, Move move) {
         planes[plane] |= uint64_t{1} << source;
         ++counts[plane];
-        moves[plane * 64 + source] = move;
+        moves[source][plane] = move;
     }
+    // The moves base | target << 6 of one piece, for each target, with the capture flag for
+    // the targets in enemy; plane_of gives the plane of each target. Returns their number.
+    // The captures and the quiet moves go in two runs, so that no move tests the enemy set.
+    int32_t add_targets(int32_t source, const int8_t* plane_of, Bitboard targets, Bitboard enemy,
+                        Move base) {
+        const uint64_t bit = uint64_t{1} << source;
+        Move* const row = moves[source];
+        const Move capture = base | encode_move(0, 0, 0, 0, 1, 0, 0, 0);
+        int32_t added = 0;
+        for (Bitboard run = targets & enemy; run; ++added) {
+            const int32_t target = pop_lowest(run);
+            const int32_t plane = plane_of[target];
+            planes[plane] |= bit;
+            ++counts[plane];
+            row[plane] = capture | target << 6;
+        }
+        for (Bitboard run = targets & ~enemy; run; ++added) {
+            const int32_t target = pop_lowest(run);
+            const int32_t plane = plane_of[target];
+            planes[plane] |= bit;
+            ++counts[plane];
+            row[plane] = base | target << 6;
+        }
+        return added;
+    }
+    // The moves base | source | target << 6 of one plane, from source = target - shift for
+    // each target; the plane word takes all the sources at once. Returns their number.
+    int32_t add_shifted(int32_t plane, Bitboard targets, int32_t shift, Move base) {
+        planes[plane] |= shift > 0 ? targets >> shift : targets << -shift;
+        int32_t added = 0;
+        for (; targets; ++added) {
+            const int32_t target = pop_lowest(targets);
+            const int32_t source = target - shift;
+            moves[source][plane] = base | source | target << 6;
+        }
+        counts[plane] = static_cast<uint8_t>(counts[plane] + added);
+        return added;
+    }
+    Move move(int32_t action) const { return moves[action & 63][action >> 6]; }
 };
 
 // The plane of a move that is no under-promotion, by side, source and target: the knight

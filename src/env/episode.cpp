@@ -1,4 +1,4 @@
-// Starting a game, playing one action and deciding the end of the game.
+// Starting a game and playing one action; the end of the game is decided by Board::outcome.
 #include <stdexcept>
 
 #include "engine/board.h"
@@ -21,7 +21,8 @@ StepResult Board::reset() {
     return result;
 }
 
-void Board::advance(Move move, bool direct) {
+// play keeps a consistent position consistent; make_move is used for the others.
+uint64_t Board::advance(Move move, bool direct) {
     just_reset = 0;
     if (direct) {
         MoveUndo undo;
@@ -29,14 +30,20 @@ void Board::advance(Move move, bool direct) {
     } else {
         make_move(move);
     }
-    record_position();
+    const uint64_t key = hash_state();
+    record_position(key, direct);
     total_move_count = wrapping_add(total_move_count, 1);
+    return key;
 }
 
-Outcome Board::outcome(int32_t legal_count) const {
-    if (legal_count == 0) return {1, terminal_reward()};
-    if (n_repititions == 2 || no_progress_count >= 50) return {1, 0};
-    return {0, 0};
+uint64_t Board::advance_direct(Move move, uint64_t key) {
+    just_reset = 0;
+    MoveUndo undo;
+    play(move, undo);
+    key = key_after(key, undo);
+    record_position(key, true);
+    total_move_count = wrapping_add(total_move_count, 1);
+    return key;
 }
 
 StepResult Board::step(int32_t action) {

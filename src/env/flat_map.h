@@ -79,8 +79,13 @@ public:
             if (slot.used) f(slot.key, slot.value);
     }
 
+    // Room for count entries without growing on the way, reached with one table and one pass
+    // over the old slots.
     void reserve(size_t count) {
-        while (count * 2 > slots_.size()) grow();
+        if (count * 2 <= slots_.size()) return;
+        size_t capacity = slots_.empty() ? initial_capacity : slots_.size() * 2;
+        while (count * 2 > capacity) capacity *= 2;
+        rehash(capacity);
     }
 
 private:
@@ -94,11 +99,14 @@ private:
         return static_cast<size_t>(x);
     }
 
-    // Doubles the slots and re-inserts the entries in the order of the old slots, each into
-    // the first free slot of its probe sequence (the keys are known to be distinct).
-    void grow() {
+    void grow() { rehash(slots_.empty() ? initial_capacity : slots_.size() * 2); }
+
+    // Moves to a table of the given power-of-two size, re-inserting the entries in the order of
+    // the old slots, each into the first free slot of its probe sequence (the keys are known to
+    // be distinct).
+    void rehash(size_t capacity) {
         // Value-initialised slots are unused and zero throughout.
-        std::vector<Slot> old(slots_.empty() ? initial_capacity : slots_.size() * 2);
+        std::vector<Slot> old(capacity);
         old.swap(slots_);
         const size_t mask = slots_.size() - 1;
         for (const Slot& slot : old) {

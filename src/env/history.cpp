@@ -11,20 +11,29 @@ namespace {
 
 constexpr size_t record_values = record_planes * 64;
 
-// The code bit planes of twelve piece bitboards; false when two of them share a square.
-bool slice(const Bitboard (&pieces)[12], HistoryRecord& out) {
+// The code bit planes of twelve piece bitboards that share no square.
+void encode(const Bitboard (&pieces)[12], HistoryRecord& out) {
     const Bitboard* b = pieces;
     out.code_bits[0] = b[0] | b[2] | b[4] | b[6] | b[8] | b[10];  // codes 1, 3, 5, 7, 9, 11
     out.code_bits[1] = b[1] | b[2] | b[5] | b[6] | b[9] | b[10];  // 2, 3, 6, 7, 10, 11
     out.code_bits[2] = b[3] | b[4] | b[5] | b[6] | b[11];         // 4, 5, 6, 7, 12
     out.code_bits[3] = b[7] | b[8] | b[9] | b[10] | b[11];        // 8 to 12
+}
+
+bool disjoint(const Bitboard (&pieces)[12]) {
     Bitboard seen = 0;
     Bitboard overlap = 0;
-    for (int32_t p = 0; p < 12; ++p) {
-        overlap |= seen & b[p];
-        seen |= b[p];
+    for (const Bitboard b : pieces) {
+        overlap |= seen & b;
+        seen |= b;
     }
     return !overlap;
+}
+
+// The code bit planes of twelve piece bitboards; false when two of them share a square.
+bool slice(const Bitboard (&pieces)[12], HistoryRecord& out) {
+    encode(pieces, out);
+    return disjoint(pieces);
 }
 
 // A record in compact form when its planes allow it: piece planes of 0 and 1 only, no square
@@ -101,9 +110,10 @@ void History::clear() {
 }
 
 void History::replace(int32_t index, const Bitboard (&pieces)[12], int32_t repetition_white,
-                      int32_t repetition_black) {
+                      int32_t repetition_black, bool known_disjoint) {
     HistoryRecord& record = records_[index];
-    if (slice(pieces, record)) {
+    if (known_disjoint || disjoint(pieces)) {
+        encode(pieces, record);
         record.repetitions[0] = repetition_white;
         record.repetitions[1] = repetition_black;
         raw_mask_ &= static_cast<uint8_t>(~(1u << index));

@@ -81,12 +81,15 @@ public:
     bool regular() const { return !extra_ || !extra_->irregular; }
 
     void clear();
-    void append(const Bitboard (&pieces)[12], int32_t repetition_white, int32_t repetition_black) {
-        replace(count_++, pieces, repetition_white, repetition_black);
+    void append(const Bitboard (&pieces)[12], int32_t repetition_white, int32_t repetition_black,
+                bool known_disjoint = false) {
+        replace(count_++, pieces, repetition_white, repetition_black, known_disjoint);
     }
-    // A position with two pieces on one square is kept in raw form, so every plane stays exact.
+    // A position with two pieces on one square is kept in raw form, so every plane stays exact;
+    // known_disjoint tells that the caller knows no square is in two of the bitboards, which
+    // spares looking.
     void replace(int32_t index, const Bitboard (&pieces)[12], int32_t repetition_white,
-                 int32_t repetition_black);
+                 int32_t repetition_black, bool known_disjoint = false);
 
     // Writes the 14 planes of a record of a regular history, 14 * 64 values: with swap_sides
     // the six planes of each colour change places, with turn 63 every plane is turned half

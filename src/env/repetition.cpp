@@ -29,7 +29,8 @@ uint64_t Board::hash_state() const {
 }
 
 // Each bitboard the move changed swaps its old term for its new one, and so do the side to
-// move, the en passant square and the castling rights.
+// move, the en passant square and the castling rights; the terms of an en passant square or
+// of rights that did not change cancel out, as they most often do.
 uint64_t Board::key_after(uint64_t key, const MoveUndo& undo) const {
     const Move move = undo.move;
     const int32_t us = side ^ 1;
@@ -47,13 +48,16 @@ uint64_t Board::key_after(uint64_t key, const MoveUndo& undo) const {
         swap(undo.taken,
              square_bit(move_enpassant(move) ? (us == white ? target + 8 : target - 8) : target));
     if (undo.rook >= 0) swap(undo.rook, undo.rook_squares);
-    return key ^ side_key(white) ^ side_key(black) ^ enpassant_key(undo.enpassant) ^
-           enpassant_key(enpassant) ^ castle_key(undo.castle) ^ castle_key(castle);
+    key ^= side_key(white) ^ side_key(black);
+    if (undo.enpassant != enpassant)
+        key ^= enpassant_key(undo.enpassant) ^ enpassant_key(enpassant);
+    if (undo.castle != castle) key ^= castle_key(undo.castle) ^ castle_key(castle);
+    return key;
 }
 
-void Board::record_position() { record_position(hash_state()); }
+void Board::record_position() { record_position(hash_state(), false); }
 
-void Board::record_position(uint64_t key) {
+void Board::record_position(uint64_t key, bool consistent) {
     int32_t& count = repetition_count[key];
     count = wrapping_add(count, 1);
     const int32_t n = wrapping_add(count, -1);
@@ -62,10 +66,10 @@ void Board::record_position(uint64_t key) {
     const int32_t repetition_black = side == black ? n : prev_n_repititions;
     state_pos = (state_pos + 1) % history_capacity;
     if (state_history.size() < history_capacity)
-        state_history.append(bitboards, repetition_white, repetition_black);
+        state_history.append(bitboards, repetition_white, repetition_black, consistent);
     else
         state_history.replace((state_pos + history_capacity - 1) % history_capacity, bitboards,
-                              repetition_white, repetition_black);
+                              repetition_white, repetition_black, consistent);
     prev_n_repititions = n;
 }
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "engine/board.h"
+#include "extras/mt19937.h"
 
 namespace ortolan {
 
@@ -15,36 +16,43 @@ constexpr int32_t rollout_steps = 400;
 
 // Unbiased index in 0..n-1 by multiply-and-reject on 32-bit outputs, written out so that the
 // draws do not depend on the standard library's distribution.
-uint32_t draw_index(std::mt19937& engine, uint32_t n) {
-    uint64_t product = static_cast<uint64_t>(static_cast<uint32_t>(engine())) * n;
+uint32_t draw_index(Mt19937& engine, uint32_t n) {
+    uint64_t product = static_cast<uint64_t>(engine()) * n;
     uint32_t low = static_cast<uint32_t>(product);
     if (low < n) {
         const uint32_t threshold = (0u - n) % n;
         while (low < threshold) {
-            product = static_cast<uint64_t>(static_cast<uint32_t>(engine())) * n;
+            product = static_cast<uint64_t>(engine()) * n;
             low = static_cast<uint32_t>(product);
         }
     }
     return static_cast<uint32_t>(product >> 32);
 }
 
-// The move whose action number is the k-th smallest of the position's, counting from 0.
-// Action numbers are plane * 64 + source, so each plane word holds its actions in ascending
-// order; the planes are passed eight at a time by the sum of their counts, then one at a time.
-Move kth_smallest_action(const ActionPlanes& legal, uint32_t k) {
+// The move whose action number is the k-th smallest of the count actions of the position,
+// counting from 0. Action numbers are plane * 64 + source, so each plane word holds its
+// actions in ascending order; the planes are passed eight at a time by the sum of their
+// counts, then one at a time. Fewer than 256 actions in all keep every sum of counts below
+// 256, and one multiplication adds the eight bytes; more take two steps through 16-bit sums.
+Move kth_smallest_action(const ActionPlanes& legal, uint32_t count, uint32_t k) {
     int32_t plane = 0;
     for (;; plane += 8) {
         uint64_t eight;
         std::memcpy(&eight, legal.counts + plane, sizeof eight);
-        eight = (eight & 0x00ff00ff00ff00ffULL) + ((eight >> 8) & 0x00ff00ff00ff00ffULL);
-        const uint32_t here = static_cast<uint32_t>((eight * 0x0001000100010001ULL) >> 48);
+        uint32_t here;
+        if (count < 256) {
+            here = static_cast<uint32_t>((eight * 0x0101010101010101ULL) >> 56);
+        } else {
+            eight = (eight & 0x00ff00ff00ff00ffULL) + ((eight >> 8) & 0x00ff00ff00ff00ffULL);
+            here = static_cast<uint32_t>((eight * 0x0001000100010001ULL) >> 48);
+        }
         if (k < here) break;
         k -= here;
     }
     for (; k >= legal.counts[plane]; ++plane) k -= legal.counts[plane];
     uint64_t word = legal.planes[plane];
     for (; k > 0; --k) word &= word - 1;
-    return legal.moves[plane * 64 + lowest_square(word)];
+    return legal.moves[lowest_square(word)][plane];
 }
 
 // Replaces the ActionMap by the actions of the plane words, in ascending order.
@@ -54,7 +62,7 @@ void assign_actions(ortolan::ActionMap& map, const ActionPlanes& legal) {
     for (int32_t plane = 0; plane < action_planes; ++plane) {
         for (uint64_t word = legal.planes[plane]; word;) {
             const int32_t action = plane * 64 + pop_lowest(word);
-            entries[count++] = {action, legal.moves[action]};
+            entries[count++] = {action, legal.move(action)};
         }
     }
     map.assign(entries, count);
@@ -85,11 +93,11 @@ int32_t Board::roll_out() { return roll_out(device_seed()); }
 // member as they would, without building observations. After the last step the ActionMap
 // holds the actions of the position before that step's move, as step leaves it.
 int32_t Board::roll_out(uint32_t seed) {
-    std::mt19937 engine(seed);
+    Mt19937 engine(seed);
     ActionPlanes buffers[2];
     ActionPlanes* legal = &buffers[0];
     ActionPlanes* next = &buffers[1];
-    int32_t count = legal_actions(*legal);
+    int32_t count = legal_actions(*legal, false);
     if (count == 0) {
         ActionMap.clear();
         return terminal_reward();
@@ -97,11 +105,15 @@ int32_t Board::roll_out(uint32_t seed) {
     // Room for every position the rollout can record, so that the repetition map does not
     // grow table by table on the way.
     repetition_count.reserve(repetition_count.size() + rollout_steps);
+    // The key of the position, carried from move to move.
+    uint64_t key = hash_state();
     try {
         for (int32_t steps = 1;; ++steps) {
             const uint32_t k = draw_index(engine, static_cast<uint32_t>(count));
-            advance(kth_smallest_action(*legal, k), legal->direct);
-            const int32_t next_count = legal_actions(*next);
+            const Move move = kth_smallest_action(*legal, static_cast<uint32_t>(count), k);
+            key = legal->direct ? advance_direct(move, key) : advance(move, false);
+            // play, which advance uses for a position judged directly, keeps it consistent.
+            const int32_t next_count = legal_actions(*next, legal->direct);
             const Outcome end = outcome(next_count);
             if (end.done || steps == rollout_steps) {
                 assign_actions(ActionMap, *legal);

@@ -1,8 +1,9 @@
 // The direct legal move generator: for every position it takes, the moves it finds, with their
 // action numbers, must be exactly the legal moves found by playing every generated move with
-// make_move, and its early answer must agree; the position must be left as it was. Playing a
-// legal move with play must leave what make_move leaves, undo must take it back and the key
-// carried move by move must equal the key of the new position.
+// make_move, and its early answer and its plane words must agree; the position must be left as
+// it was. Playing a legal move with play must leave what make_move leaves, and a consistent
+// position, undo must take it back and the key carried move by move must equal the key of the
+// new position.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -40,8 +41,35 @@ bool same_position(const Board& a, const Board& b) {
            a.no_progress_count == b.no_progress_count;
 }
 
-// The direct generator agrees with the trial reference, has_legal_move with both, and the
-// Board is unchanged.
+// legal_actions into plane words holds exactly the expected (action, move) pairs: each word's
+// count is its number of bits, the counts past the last plane are 0, and the moves are read
+// back by action. The words start out full of stale bits, as a reused buffer would be. A
+// consistent position is passed as known to be one, so that only its kings decide.
+::testing::AssertionResult planes_hold(Board& board, const std::vector<Pair>& expected) {
+    static ActionPlanes planes;
+    std::memset(&planes, 0xff, sizeof planes);
+    const int32_t count = board.legal_actions(planes, board.consistent_position());
+    if (count != static_cast<int32_t>(expected.size()))
+        return ::testing::AssertionFailure() << "planes count " << count;
+    if (planes.direct != board.direct_generation_applies())
+        return ::testing::AssertionFailure() << "planes say direct " << planes.direct;
+    std::vector<Pair> found;
+    for (int32_t plane = 0; plane < 80; ++plane) {
+        const Bitboard word = plane < action_planes ? planes.planes[plane] : 0;
+        if (planes.counts[plane] != count_bits(word))
+            return ::testing::AssertionFailure()
+                   << "plane " << plane << " counts " << int32_t{planes.counts[plane]};
+        for (Bitboard b = word; b;) {
+            const int32_t action = plane * 64 + pop_lowest(b);
+            found.emplace_back(action, planes.move(action));
+        }
+    }
+    if (found != expected) return ::testing::AssertionFailure() << "planes hold other moves";
+    return ::testing::AssertionSuccess();
+}
+
+// The direct generator agrees with the trial reference, has_legal_move with both, the plane
+// words with all, and the Board is unchanged.
 ::testing::AssertionResult direct_agrees(Board& board) {
     if (!board.direct_generation_applies())
         return ::testing::AssertionFailure() << "position refused";
@@ -70,6 +98,7 @@ bool same_position(const Board& a, const Board& b) {
     }
     if (board.has_legal_move() != !expected.empty())
         return ::testing::AssertionFailure() << "has_legal_move says " << expected.empty();
+    if (::testing::AssertionResult planes = planes_hold(board, expected); !planes) return planes;
     if (!same_position(board, before))
         return ::testing::AssertionFailure() << "has_legal_move changed the position";
     return ::testing::AssertionSuccess();
@@ -148,6 +177,7 @@ TEST(EngineLegal, RefusesSidesWithoutExactlyOneKing) {
         const Board before = board;
         EXPECT_FALSE(board.direct_generation_applies()) << fen;
         EXPECT_EQ(actions_of(board).size(), legal_moves_by_trial(board).size()) << fen;
+        EXPECT_TRUE(planes_hold(board, by_trial(board))) << fen;
         EXPECT_TRUE(same_position(board, before)) << fen;
     }
     // The other side's king count does not matter.
@@ -255,6 +285,7 @@ TEST(EngineLegal, AgreeWithTrialsInRandomLenientPositionsAndGames) {
                 ASSERT_EQ(by_make.make_move(m), 1);
                 MoveUndo undo;
                 by_play.play(m, undo);
+                ASSERT_TRUE(by_play.consistent_position());
                 ASSERT_TRUE(same_position(by_play, by_make))
                     << "trial " << trial << " ply " << ply << " move " << std::hex << m;
                 ASSERT_EQ(by_play.key_after(key, undo), by_make.hash_state())

@@ -314,7 +314,8 @@ TEST(EnvEpisode, MateBeatsRepetitionAndNoProgressDraws) {
 }
 
 // advance and outcome are step without its observation: the same Board after each ply of a
-// game, and the same done and reward, mates and the repetition draw included.
+// game, and the same done and reward, mates and the repetition draw included. advance_direct,
+// which carries the key from ply to ply, leaves the same Board and returns the key.
 TEST(EnvEpisode, AdvanceAndOutcomeDoWhatStepDoes) {
     for (const auto& game : std::vector<std::vector<int32_t>>{
              {501, 524, 566, 195},  // fool's mate
@@ -323,15 +324,21 @@ TEST(EnvEpisode, AdvanceAndOutcomeDoWhatStepDoes) {
         Board stepped;
         stepped.reset();
         Board advanced = stepped;
+        Board keyed = stepped;
+        uint64_t key = keyed.hash_state();
         int32_t last_done = 0;
         for (int32_t action : game) {
             const StepResult r = stepped.step(action);
             last_done = r.done;
             advanced.rebuild_action_map();
             advanced.advance(*advanced.ActionMap.find(action));
+            keyed.rebuild_action_map();
+            key = keyed.advance_direct(*keyed.ActionMap.find(action), key);
+            EXPECT_EQ(key, keyed.hash_state()) << action;
             MoveList list;
             const Outcome end = advanced.outcome(advanced.legal_moves(list));
             EXPECT_TRUE(same_board(advanced, stepped)) << action;
+            EXPECT_TRUE(same_board(keyed, stepped)) << action;
             EXPECT_EQ(end.done, r.done) << action;
             EXPECT_EQ(end.reward, r.reward) << action;
         }

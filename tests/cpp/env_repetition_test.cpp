@@ -123,6 +123,21 @@ TEST(EnvRepetition, RepetitionMapEqualityComparesKeysAndCounts) {
     EXPECT_EQ(*a.find(7), 1);
 }
 
+// Reserving room in a filled map moves every entry into the larger table at once: the keys and
+// counts stay, and so do the lookups of keys that are absent.
+TEST(EnvRepetition, ReserveKeepsTheEntriesOfAFilledMap) {
+    RepetitionMap filled;
+    for (uint64_t k = 1; k <= 40; ++k) filled[k * 0x9E3779B97F4A7C15ULL] = static_cast<int32_t>(k);
+    const RepetitionMap before = filled;
+    filled.reserve(filled.size() + 400);
+    EXPECT_TRUE(filled == before);
+    EXPECT_EQ(filled.size(), 40u);
+    EXPECT_EQ(*filled.find(17 * 0x9E3779B97F4A7C15ULL), 17);
+    EXPECT_EQ(filled.find(41 * 0x9E3779B97F4A7C15ULL), nullptr);
+    filled.reserve(10);  // less than it holds: nothing changes
+    EXPECT_TRUE(filled == before);
+}
+
 // Only record_position counts; asking for the key must not.
 TEST(EnvRepetition, HashStateIsAPureRead) {
     Board board;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/board.h"
+#include "extras/mt19937.h"
 #include "extras/state.h"
 #include "test_support.h"
 
@@ -35,6 +36,17 @@ using namespace test_support;
     return ::testing::AssertionSuccess();
 }
 
+// The rollout's engine gives the standard engine's outputs for the same seed, across several
+// regenerations of the 624 state words.
+TEST(ExtrasRollout, EngineGivesTheOutputsOfTheStandardMersenneTwister) {
+    for (uint32_t seed : {0u, 1u, 5489u, 123456789u, 0xffffffffu}) {
+        std::mt19937 standard(seed);
+        Mt19937 engine(seed);
+        for (int32_t i = 0; i < 2000; ++i)
+            ASSERT_EQ(engine(), static_cast<uint32_t>(standard())) << seed << " output " << i;
+    }
+}
+
 // Two hundred games from the start: different lengths, mates, draws by repetition and by the
 // no-progress rule, and cut-offs all have to end on the same Board.
 TEST(ExtrasRollout, SeededRolloutMatchesThePlainLoopFromTheStart) {
@@ -52,7 +64,8 @@ TEST(ExtrasRollout, SeededRolloutMatchesThePlainLoopFromTheStart) {
 }
 
 // Loaded positions (empty history, state_pos 0), including promotion, castling and en
-// passant positions, and a game already under way with repetitions on record.
+// passant positions, positions with more than 255 legal moves for either side, and a game
+// already under way with repetitions on record.
 TEST(ExtrasRollout, SeededRolloutMatchesThePlainLoopFromOtherPositions) {
     const char* fens[] = {
         "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
@@ -61,6 +74,8 @@ TEST(ExtrasRollout, SeededRolloutMatchesThePlainLoopFromOtherPositions) {
         "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1",
         "r3k2r/8/8/8/8/8/8/R3K2R b KQkq - 0 1",
         "4k3/8/8/8/8/8/8/4K2R w K - 0 1",
+        "KQQQQQQQ/Q6Q/Q6Q/Q2Q3Q/Q6Q/Q6Q/Q6Q/QQQQQQQk w - - 0 1",  // 279 moves
+        "kqqqqqqq/q6q/q6q/q2q3q/q6q/q6q/q6q/qqqqqqqK b - - 0 1",
     };
     for (const char* fen : fens) {
         const Board start = board_from_fen(fen);
@@ -125,10 +140,35 @@ TEST(ExtrasRollout, SeededRolloutMatchesThePlainLoopInIrregularPositions) {
     State stale = board.save_state();
     stale.occupancies[both] &= ~square_bit(d2);  // d2 looks empty to the sliders
     stale.occupancies[black] |= square_bit(e4);  // and e4 looks taken
-    for (const State* s : {&overlapping, &stale}) {
+    // Knights on every square but the kings', hidden from the occupancies: 329 moves, more
+    // than 255 of them on the eight knight planes.
+    Board kings = board_from_fen("4k3/8/8/8/8/8/8/4K3 w - - 0 1");
+    State knights = kings.save_state();
+    knights.bitboards[piece::N] = ~(square_bit(e1) | square_bit(e8));
+    for (const State* s : {&overlapping, &stale, &knights}) {
         board.restore_state(*s);
         ASSERT_FALSE(board.consistent_position());
         for (uint32_t seed = 0; seed < 20; ++seed) EXPECT_TRUE(rollouts_agree(board, seed));
+    }
+}
+
+// A queen and a bishop on one square give two moves of each diagonal action. The plain loop
+// plays the move step finds for an action, the first of the ActionMap; the rollout plays the
+// same and leaves the same Board, its ActionMap holding each action once, with that move.
+TEST(ExtrasRollout, TwoMovesOfOneActionPlayAsStepPlaysThem) {
+    Board start = board_from_fen("4k3/8/8/8/3Q4/8/8/4K3 w - - 0 1");
+    start.bitboards[piece::B] |= square_bit(d4);
+    for (uint32_t seed = 0; seed < 20; ++seed) {
+        Board plain = start;
+        Board fast = start;
+        const ReferenceRollout expected = reference_roll_out(plain, seed);
+        EXPECT_EQ(fast.roll_out(seed), expected.result) << seed;
+        EXPECT_TRUE(same_board(fast, plain, {.action_map = true})) << seed;
+        std::vector<int32_t> keys = map_keys(plain.ActionMap);
+        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+        EXPECT_EQ(map_keys(fast.ActionMap), keys) << seed;
+        for (const ActionMap::Entry& e : fast.ActionMap)
+            EXPECT_EQ(e.second, *plain.ActionMap.find(e.first)) << seed;
     }
 }
 
