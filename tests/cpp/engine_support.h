@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -10,6 +11,14 @@
 #include "engine/board.h"
 
 namespace ortolan {
+
+// ORTOLAN_QUICK=1 in the environment (the asan tree's test preset sets it) asks the longest
+// tests for a smaller size: the sanitizers check the same code paths on fewer positions, and the
+// release tree runs the full size.
+inline bool quick_run() {
+    const char* value = std::getenv("ORTOLAN_QUICK");
+    return value != nullptr && std::strcmp(value, "1") == 0;
+}
 
 inline Bitboard squares_of(std::initializer_list<int32_t> squares) {
     Bitboard b = 0;

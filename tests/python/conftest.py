@@ -3,6 +3,7 @@
 import os
 import subprocess
 import sys
+from pathlib import Path
 
 # The batched search and environment keep the cores busy with threads of their own; OpenBLAS
 # threads started for the small matrix products of the example network only compete with them
@@ -32,11 +33,15 @@ def env():
 def run_mypy(tmp_path_factory):
     """Runs `python -m TOOL ARGS...` (mypy or mypy.stubtest) in a directory and returns its exit
     code and output. The mypy runs of a session share one cache, so the standard library's and
-    NumPy's stubs are analysed once rather than once per run."""
+    NumPy's stubs are analysed once rather than once per run; every run reads mypy.ini here."""
     cache = tmp_path_factory.mktemp("mypy-cache")
+    config = str(Path(__file__).with_name("mypy.ini"))
 
     def run(tool, *args, cwd):
-        extra = ["--cache-dir", str(cache)] if tool == "mypy" else []
+        if tool == "mypy":
+            extra = ["--config-file", config, "--cache-dir", str(cache)]
+        else:
+            extra = ["--mypy-config-file", config]
         result = subprocess.run(
             [sys.executable, "-m", tool, *extra, *args],
             cwd=cwd,
