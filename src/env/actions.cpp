@@ -1,8 +1,6 @@
 // Numbering legal moves as actions, and the legality mask.
 #include "env/actions.h"
 
-#include <cstring>
-
 #include "engine/board.h"
 
 namespace ortolan {
@@ -82,12 +80,8 @@ void Board::rebuild_action_map() {
     ActionMap.assign(legal, legal_actions(legal));
 }
 
-// The mask is cleared 64 bytes at a time in straight-line stores: one memset of all of it
-// becomes a string instruction that steps byte by byte.
 ActionMask Board::get_actions() {
-    ActionMask mask;
-    int32_t* const flat = &mask.planes[0][0];
-    for (int32_t i = 0; i < action_count; i += 16) std::memset(flat + i, 0, 16 * sizeof flat[0]);
+    ActionMask mask{};
     rebuild_action_map();
     for (const ActionMap::Entry& e : ActionMap) mask.planes[e.first / 64][e.first % 64] = 1;
     return mask;
