@@ -123,6 +123,26 @@ def interleaved(runners: dict, repeats: int, seconds: float, unit: str) -> dict:
     return results
 
 
+def paired_ratio(first, second, pairs: int, seconds: float) -> list[float]:
+    """Ratios rate(first) / rate(second) of two runners timed back to back, `pairs` times, the
+    order switching from pair to pair.
+
+    The speed this machine gives a process drifts by tens of percent within a minute, so two
+    medians taken a minute apart can disagree by more than the difference being measured. A
+    ratio within each pair sees one state of the machine; the median of the ratios is the
+    figure to hold against a target.
+    """
+    ratios = []
+    for k in range(pairs):
+        order = (first, second) if k % 2 == 0 else (second, first)
+        rates = {}
+        for runner in order:
+            units, elapsed = runner(seconds)[:2]
+            rates[runner] = units / elapsed
+        ratios.append(rates[first] / rates[second])
+    return ratios
+
+
 def prepare(factory: Callable, *args):
     """factory(*args) -> runner, or the reason it cannot be built."""
     try:

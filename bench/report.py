@@ -7,6 +7,7 @@ import datetime
 import math
 import os
 import platform
+import statistics
 from pathlib import Path
 
 from .common import Stat, Unavailable, reason
@@ -66,10 +67,13 @@ class Report:
     def row(self, measure, work, ours, against, theirs, ratio="—", target="—", result="—"):
         self.rows.append([measure, work, ours, against, theirs, ratio, target, result])
 
-    def compare_rates(self, measure, work, ours, label, theirs, target=None, margin=None):
+    def compare_rates(
+        self, measure, work, ours, label, theirs, target=None, margin=None, ratios=None
+    ):
         """A row of two rates, higher is better: ratio = ours / theirs, held against
         `target` (ours at least that many times theirs). Either side may be Unavailable.
-        Returns the ratio or None."""
+        `ratios`, when given, are the ratios of paired runs (common.paired_ratio): their
+        median is the ratio. Returns the ratio or None."""
         goal = f"≥ {target}x" if target else "—"
         if isinstance(ours, Unavailable):
             self.row(measure, work, f"unavailable ({ours})", label, "—")
@@ -79,7 +83,7 @@ class Report:
             self.row(measure, work, fmt_rate(ours.median), label, f"unavailable ({theirs})")
             self.rows[-1][6:] = [goal, "n/a" if target else "—"]
             return None
-        ratio = ours.median / theirs.median
+        ratio = statistics.median(ratios) if ratios else ours.median / theirs.median
         result = verdict(ratio >= target) if target else "—"
         self.row(measure, work, fmt_rate(ours.median), label, fmt_rate(theirs.median))
         self.rows[-1][5:] = [fmt_ratio(ratio), goal, result]

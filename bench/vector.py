@@ -6,6 +6,8 @@ run), in plies per second:
 - step alone with a fixed action per game (the first legal one), chosen outside the timing;
 - playouts: VectorOrtolan.roll_out on 1 and 2 threads against a loop of Ortolan.roll_out,
   every game restored to the start position before each playout;
+- the two thread-scaling ratios (agent loop uint8 out=, roll_out) from runs on 1 and 2
+  threads timed back to back in pairs, the median of the pairs' ratios (common.paired_ratio);
 - memory: resident bytes per game slot beyond the output arrays, at the start of the games
   and along the agent loop, each measured in a fresh interpreter;
 - beside the agent loop on 2 threads, the peers in the same run: OpenSpiel's Python loop over
@@ -23,6 +25,7 @@ from .common import (
     Unavailable,
     child_result,
     interleaved,
+    paired_ratio,
     prepare,
     reason,
     repeat_for,
@@ -33,6 +36,9 @@ from .vector_peers import AGENT_LOOP, STEP_ALONE, envpool_runners, pgx_agent_loo
 AGENT_WORK = "legal_actions, a random legal action per game in NumPy, step"
 ROLL_WORK = "random playouts from the start position, every game restored before each"
 OPENSPIEL = "OpenSpiel agent loop (1 game)"
+# The thread-scaling targets, (2 threads, 1 thread): their ratios come from runs timed in pairs.
+SCALING = (("agent loop uint8 out= 2T", "agent loop uint8 out= 1T"), ("roll_out 2T", "roll_out 1T"))
+PAIRS = 12
 PGX = "Pgx chess, jit(vmap(step))"
 
 
@@ -204,17 +210,25 @@ def run(ctx) -> None:
     runners["Ortolan.roll_out loop"] = prepare(single_roll_out, ctx.systems.get("ortolan"))
     runners.update(peer_runners(ctx, np, slots))
     results = interleaved(runners, ctx.repeats, ctx.seconds, "plies")
-    report_rows(ctx, results, slots)
+    pairs = {}
+    for two, one in SCALING:
+        if not any(isinstance(results[k], Unavailable) for k in (two, one)):
+            ctx.log(f"vector: {two} against {one}, back to back")
+            pairs[two] = paired_ratio(runners[two], runners[one], PAIRS, ctx.seconds / 3)
+    report_rows(ctx, results, slots, pairs)
     memory(ctx, 1_000)
 
 
-def report_rows(ctx, results: dict, slots: int) -> None:
+def report_rows(ctx, results: dict, slots: int, pairs: dict) -> None:
     report, systems = ctx.report, ctx.systems
     n = f"N = {slots}"
 
     def compare(measure, work, ours, theirs, label=None, target=None, margin=None):
         a, b = results[ours], results[theirs]
-        report.compare_rates(measure, work, a, label or theirs, b, target, margin)
+        ratios = pairs.get(ours) if theirs == dict(SCALING).get(ours) else None
+        if ratios:
+            work += f"; ratio: median of {len(ratios)} back-to-back pairs of runs"
+        report.compare_rates(measure, work, a, label or theirs, b, target, margin, ratios)
 
     loop = "agent loop uint8 out= 2T"
     measure = f"batched agent loop, uint8, out=, {n}, 2 threads, plies/s"

@@ -23,7 +23,6 @@ VectorOrtolan::VectorOrtolan(int32_t num_envs, int32_t threads, int32_t observat
         throw std::invalid_argument("unknown autoreset mode");
     if (max_plies < 0) throw std::invalid_argument("max_plies must be 0 (no limit) or more");
     slots_.resize(static_cast<size_t>(num_envs));
-    trial_.resize(static_cast<size_t>(threads));
     first_refused_.resize(static_cast<size_t>(threads));
     per_thread_.resize(static_cast<size_t>(threads));
 }
@@ -185,21 +184,20 @@ void VectorOrtolan::save_states(State* out) {
 
 void VectorOrtolan::restore_state(int32_t i, const State& state, void* observation, uint8_t* mask) {
     Slot& slot = slots_[static_cast<size_t>(i)];
-    slot.board.restore_state(state);
+    slot.board.load_state(state);
     slot::refresh_legal(slot.board);
     slot.ended = false;
     write_row(slot.board, observation, mask);
 }
 
 void VectorOrtolan::restore_states(const State* const* states, const BatchOutput& out) {
-    // Board::restore_state refuses a State it cannot play before writing anything; trying each
-    // on a spare Board first leaves every slot as it was when one is refused.
+    // Every state is checked before any slot changes.
     std::vector<int32_t>& first_bad = first_refused_;
     pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t chunk) {
         first_bad[chunk] = -1;
         for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
             try {
-                trial_[chunk].restore_state(*states[i]);
+                check_state(*states[i]);
             } catch (const std::invalid_argument&) {
                 first_bad[chunk] = i;
                 return;
@@ -209,7 +207,7 @@ void VectorOrtolan::restore_states(const State* const* states, const BatchOutput
     for (int32_t bad : first_bad) {
         if (bad < 0) continue;
         try {
-            trial_[0].restore_state(*states[bad]);
+            check_state(*states[bad]);
         } catch (const std::invalid_argument& error) {
             throw std::invalid_argument("states[" + std::to_string(bad) + "]: " + error.what());
         }
@@ -217,7 +215,7 @@ void VectorOrtolan::restore_states(const State* const* states, const BatchOutput
     pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t) {
         for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
             Slot& slot = slots_[i];
-            slot.board.restore_state(*states[i]);
+            slot.board.load_state(*states[i]);
             slot::refresh_legal(slot.board);
             slot.ended = false;
             write(i, out);

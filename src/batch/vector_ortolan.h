@@ -121,7 +121,6 @@ private:
 
     std::vector<Slot> slots_;
     ThreadPool pool_;
-    std::vector<Board> trial_;            // one per thread, for checking states
     std::vector<int32_t> first_refused_;  // per thread, while states are checked
     std::vector<int32_t> per_thread_;     // per thread: refused actions, widest legal list
     int32_t observation_type_;

@@ -47,7 +47,7 @@ Board game_of(const py::handle& item, size_t index) {
         throw py::type_error("roots[" + std::to_string(index) + "] is not an ortolan.State");
     const State& state = item.cast<const State&>();
     Board board;
-    board.restore_state(state);
+    board.load_state(state);
     board.total_move_count = state.total_move_count;
     return board;
 }

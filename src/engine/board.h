@@ -128,6 +128,8 @@ public:
     // Snapshots, playouts and the text board.
     State save_state() const;
     StepResult restore_state(State state);
+    // restore_state without the observation, reusing the Board's own storage for the copy.
+    void load_state(const State& state);
     int32_t roll_out();
     int32_t roll_out(uint32_t seed);
     void render(GlyphSink& glyphs) const;

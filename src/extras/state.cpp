@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include "engine/board.h"
 
@@ -26,11 +27,7 @@ State Board::save_state() const {
     return state;
 }
 
-namespace {
-
-// The fields later operations use as indices and sizes must be in the ranges a saved state
-// has; a record assembled from outside is refused before anything is written.
-void check_restorable(const State& state) {
+void check_state(const State& state) {
     auto refuse = [](const char* what) {
         throw std::invalid_argument(std::string("invalid State: ") + what);
     };
@@ -43,29 +40,42 @@ void check_restorable(const State& state) {
         refuse("state_history must hold at most 8 records of 14 planes of 64 values");
 }
 
+namespace {
+
+// Every field of a snapshot but total_move_count, which a Board keeps counting across
+// restores; moved in from a State the caller gives up, copied from one it keeps.
+template <class Snapshot>
+void take_fields(Board& board, Snapshot&& state) {
+    std::memcpy(board.bitboards, state.bitboards, sizeof board.bitboards);
+    std::memcpy(board.occupancies, state.occupancies, sizeof board.occupancies);
+    board.side = state.side;
+    board.enpassant = state.enpassant;
+    board.castle = state.castle;
+    board.state_history = std::forward<Snapshot>(state).state_history;
+    board.state_pos = state.state_pos;
+    board.no_progress_count = state.no_progress_count;
+    board.repetition_count = std::forward<Snapshot>(state).repetition_count;
+    board.n_repititions = state.n_repititions;
+    board.prev_n_repititions = state.prev_n_repititions;
+    board.ActionMap = std::forward<Snapshot>(state).move_index;
+}
+
 }  // namespace
 
 StepResult Board::restore_state(State state) {
-    check_restorable(state);
-    std::memcpy(bitboards, state.bitboards, sizeof bitboards);
-    std::memcpy(occupancies, state.occupancies, sizeof occupancies);
-    side = state.side;
-    enpassant = state.enpassant;
-    castle = state.castle;
-    state_history = std::move(state.state_history);
-    state_pos = state.state_pos;
-    no_progress_count = state.no_progress_count;
-    repetition_count = std::move(state.repetition_count);
-    n_repititions = state.n_repititions;
-    prev_n_repititions = state.prev_n_repititions;
-    ActionMap = std::move(state.move_index);
-
+    check_state(state);
+    take_fields(*this, std::move(state));
     StepResult result;
     result.side = side;
     build_observation(result.observation);
     result.reward = 0;
     result.done = 0;
     return result;
+}
+
+void Board::load_state(const State& state) {
+    check_state(state);
+    take_fields(*this, state);
 }
 
 std::string state_text(const State& state) {

@@ -29,6 +29,11 @@ struct State {
     int32_t prev_n_repititions = 0;
 };
 
+// Throws std::invalid_argument, naming the field, for a State whose fields a Board cannot
+// take: later operations use them as indices and sizes, so a record assembled from outside
+// is refused before anything is written.
+void check_state(const State& state);
+
 // The text form: "State(", one line per field, ")", joined by newlines.
 std::string state_text(const State& state);
 

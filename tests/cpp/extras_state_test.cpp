@@ -114,6 +114,25 @@ TEST(ExtrasState, RestoreAfterStepsGivesBackEveryMemberButTheMoveCount) {
     EXPECT_EQ(a.done, b.done);
 }
 
+// load_state leaves the Board restore_state leaves, into a Board whose history, repetition
+// table and action list have grown past the snapshot's, and does not consume the snapshot.
+TEST(ExtrasState, LoadStateTakesWhatRestoreStateTakes) {
+    Board board;
+    board.reset();
+    play(board, {nf3, nf6});
+    board.get_actions();
+    const State s = board.save_state();
+    const State untouched = s;
+    play(board, {nc3, nc6, 60 * 64 + 45, 57 * 64 + 21, 564, 524});
+    board.get_actions();
+    Board restored = board;
+    restored.restore_state(s);
+    board.load_state(s);
+    EXPECT_TRUE(same_board(board, restored));
+    EXPECT_EQ(board.total_move_count, 8);
+    EXPECT_TRUE(same_state(s, untouched));
+}
+
 // Restoring is repeatable and does not consume the snapshot.
 TEST(ExtrasState, RestoringTwiceGivesTheSameBoardAndLeavesTheStateAlone) {
     Board board;
@@ -179,12 +198,22 @@ TEST(ExtrasState, RestoreKeepsJustReset) {
     EXPECT_EQ(board.just_reset, 0);
 }
 
+// The message of restore_state's refusal, "" when it takes the State; load_state must refuse
+// with the same message.
 std::string restore_error(Board& board, const State& s) {
+    std::string loaded;
+    try {
+        board.load_state(s);
+    } catch (const std::invalid_argument& e) {
+        loaded = e.what();
+    }
     try {
         board.restore_state(s);
     } catch (const std::invalid_argument& e) {
+        EXPECT_EQ(loaded, e.what());
         return e.what();
     }
+    EXPECT_EQ(loaded, "");
     return "";
 }
 
