@@ -302,7 +302,7 @@ class VectorOrtolan(_Base):
 
     def legal_actions(self) -> tuple[npt.NDArray[np.int32], npt.NDArray[np.int32]]:
         """``(actions, counts)``: per slot its legal actions in ascending order, padded with
-        -1 to the largest count of the batch, and their number."""
+        -1 to the largest count of the batch (at least one column), and their number."""
         self._require_game()
         actions, counts = self._core.legal_actions()
         return actions, counts

@@ -142,7 +142,9 @@ int32_t VectorOrtolan::legal_width() {
             width = std::max(width, slots_[i].board.ActionMap.size());
         per_thread_[chunk] = static_cast<int32_t>(width);
     });
-    return *std::max_element(per_thread_.begin(), per_thread_.end());
+    // At least one column: when no slot has a legal move, each row is a single -1, so that a
+    // pick of column counts[i] * r still indexes a row.
+    return std::max(1, *std::max_element(per_thread_.begin(), per_thread_.end()));
 }
 
 void VectorOrtolan::legal_actions(int32_t width, int32_t* actions, int32_t* counts) {

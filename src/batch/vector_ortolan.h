@@ -81,7 +81,7 @@ public:
     // Resets every ended slot and writes its new observation and mask; other rows are left.
     void reset_ended(const BatchOutput& out);
 
-    // The largest number of legal actions of any slot.
+    // The largest number of legal actions of any slot, and at least 1.
     int32_t legal_width();
     // Per slot, its legal actions in ascending order padded with -1 to width (at least
     // legal_width()) values, and their number.

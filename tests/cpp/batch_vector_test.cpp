@@ -165,6 +165,35 @@ TEST(VectorOrtolan, RestoreStatesRefusesABadStateBeforeRestoringAny) {
     for (int32_t i = 0; i < 3; ++i) EXPECT_EQ(batch.env.save_state(i).side, white);
 }
 
+// The legal lists are each slot's mask in ascending order, padded with -1 to the widest list;
+// with no legal move anywhere there is still one column, of -1.
+TEST(VectorOrtolan, LegalListsFollowTheMasksAndKeepAColumn) {
+    const char* mated = "k5Q1/8/1K6/8/8/8/8/8 b - - 0 1";
+    for (const std::vector<const char*>& fens :
+         {std::vector<const char*>{nullptr, mated, "8/8/8/8/8/2k5/8/K7 w - - 0 1"},
+          std::vector<const char*>{mated}}) {
+        const auto slots = static_cast<int32_t>(fens.size());
+        Batch batch(slots, 2);
+        batch.env.reset(nullptr, fens.data(), batch.batch());
+        const int32_t width = batch.env.legal_width();
+        EXPECT_EQ(width, slots == 1 ? 1 : 20);
+        std::vector<int32_t> actions(static_cast<size_t>(slots * width)), counts(slots);
+        batch.env.legal_actions(width, actions.data(), counts.data());
+        for (int32_t i = 0; i < slots; ++i) {
+            std::vector<int32_t> expected;
+            for (int32_t a = 0; a < action_count; ++a)
+                if (batch.mask[static_cast<size_t>(i * action_count + a)]) expected.push_back(a);
+            EXPECT_EQ(counts[i], static_cast<int32_t>(expected.size())) << i;
+            expected.resize(static_cast<size_t>(width), -1);
+            EXPECT_EQ(std::vector<int32_t>(actions.begin() + i * width,
+                                           actions.begin() + (i + 1) * width),
+                      expected)
+                << i;
+        }
+        EXPECT_EQ(counts[slots == 1 ? 0 : 1], 0);
+    }
+}
+
 TEST(VectorOrtolan, RefusesSettingsOutOfRange) {
     EXPECT_THROW(VectorOrtolan(0, 1, observation_uint8, autoreset_next_step, 0),
                  std::invalid_argument);

@@ -201,6 +201,15 @@ def test_legal_actions_are_ascending_padded_and_counted():
     actions, counts = env.legal_actions()
     assert counts.tolist() == [20, 0, 0]
     assert (actions[1:] == -1).all()
+    # With every game over there is still a column to pick from, and its -1 starts a new game.
+    alone = VectorOrtolan(1)
+    alone.reset(options={"fens": [WHITE_MATES_IN_ONE]})
+    alone.step(alone.legal_actions()[0][:, 0])
+    actions, counts = alone.legal_actions()
+    assert actions.tolist() == [[-1]]
+    assert counts.tolist() == [0]
+    alone.step(actions[:, 0])
+    assert alone.legal_actions()[1].tolist() == [20]
 
 
 def test_snapshots_pass_between_slots_and_ortolan_games():
