@@ -9,7 +9,9 @@ int32_t refresh_legal(Board& board) {
     ActionMap::Entry legal[max_moves];
     const int32_t count = board.legal_actions(legal);
     // Ascending order by one bit per action number, plane by plane; the Move of each action
-    // is parked at its number (the slots not set are never read).
+    // is parked at its number (the slots not set are never read). Two pieces on one square (a
+    // snapshot's overlapping bitboards) can give two moves of one action: the first stays,
+    // the one Board::step plays.
     Bitboard planes[action_planes];
     Bitboard used[2] = {0, 0};  // the planes that hold an action
     Move moves[action_count];
@@ -19,6 +21,7 @@ int32_t refresh_legal(Board& board) {
         const Bitboard bit = Bitboard{1} << (plane & 63);
         if (!(used[plane >> 6] & bit)) planes[plane] = 0;
         used[plane >> 6] |= bit;
+        if (planes[plane] & square_bit(action & 63)) continue;
         planes[plane] |= square_bit(action & 63);
         moves[action] = legal[i].second;
     }
@@ -32,8 +35,8 @@ int32_t refresh_legal(Board& board) {
             }
         }
     }
-    board.ActionMap.assign(legal, count);
-    return count;
+    board.ActionMap.assign(legal, n);
+    return n;
 }
 
 const Move* find_legal(const Board& board, int32_t action) {

@@ -10,9 +10,9 @@
 
 namespace ortolan::slot {
 
-// Replaces the ActionMap by the legal moves of the position, in ascending order of action
-// number, and returns their number. Every change of a slot's position ends with this, so the
-// ActionMap always holds the legal moves of the current position.
+// Replaces the ActionMap by the legal moves of the position, one per action in ascending
+// order of action number, and returns their number. Every change of a slot's position ends
+// with this, so the ActionMap always holds the legal moves of the current position.
 int32_t refresh_legal(Board& board);
 
 // The Move of a legal action of the position, or nullptr when the action is not legal.

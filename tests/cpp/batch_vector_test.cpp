@@ -3,6 +3,7 @@
 // be played is refused before any slot is restored.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <deque>
@@ -14,6 +15,8 @@
 
 namespace ortolan {
 namespace {
+
+using namespace test_support;
 
 // A VectorOrtolan with int32 observations and the buffers one step fills.
 struct Batch {
@@ -191,6 +194,37 @@ TEST(VectorOrtolan, LegalListsFollowTheMasksAndKeepAColumn) {
                 << i;
         }
         EXPECT_EQ(counts[slots == 1 ? 0 : 1], 0);
+    }
+}
+
+// A queen and a bishop on one square give two moves of each diagonal action: a restored slot
+// lists each action once and plays the move Board::step plays for it.
+TEST(VectorOrtolan, TwoMovesOfOneActionListOnceAndPlayAsStepPlaysThem) {
+    Board start = board_from_fen("4k3/8/8/8/3Q4/8/8/4K3 w - - 0 1");
+    start.bitboards[piece::B] |= square_bit(sq("d4"));
+    start.rebuild_action_map();
+    std::vector<int32_t> keys = map_keys(start.ActionMap);
+    std::sort(keys.begin(), keys.end());
+    ASSERT_NE(std::adjacent_find(keys.begin(), keys.end()), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    const State state = start.save_state();
+    Batch batch(1, 1);
+    batch.env.reset(nullptr, nullptr, batch.batch());
+    for (const int32_t action : keys) {
+        batch.env.restore_state(0, state, batch.observation.data(), batch.mask.data());
+        const int32_t width = batch.env.legal_width();
+        std::vector<int32_t> listed(static_cast<size_t>(width));
+        int32_t count = 0;
+        batch.env.legal_actions(width, listed.data(), &count);
+        EXPECT_EQ(listed, keys);
+        Board board = start;
+        board.total_move_count = batch.env.save_state(0).total_move_count;
+        const StepResult expected = board.step(action);
+        ASSERT_EQ(batch.env.step(&action, batch.out()), 0) << action;
+        EXPECT_EQ(std::memcmp(batch.row(0), expected.observation.planes,
+                              sizeof expected.observation.planes),
+                  0)
+            << action;
     }
 }
 
