@@ -215,6 +215,8 @@ def run(ctx) -> None:
         if not any(isinstance(results[k], Unavailable) for k in (two, one)):
             ctx.log(f"vector: {two} against {one}, back to back")
             pairs[two] = paired_ratio(runners[two], runners[one], PAIRS, ctx.seconds / 3)
+            ratios = ", ".join(f"{r:.2f}" for r in pairs[two])
+            ctx.report.notes.append(f"vector: {two} / {one}, the pairs' ratios: {ratios}")
     report_rows(ctx, results, slots, pairs)
     memory(ctx, 1_000)
 
