@@ -1,6 +1,9 @@
 // Numbering legal moves as actions, and the legality mask.
 #include "env/actions.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "engine/board.h"
 
 namespace ortolan {
@@ -85,6 +88,25 @@ ActionMask Board::get_actions() {
     rebuild_action_map();
     for (const ActionMap::Entry& e : ActionMap) mask.planes[e.first / 64][e.first % 64] = 1;
     return mask;
+}
+
+void ActionMap::assign(const ActionPlanes& legal) {
+    Entry entries[max_moves];
+    int32_t count = 0;
+    // Most planes of a position are empty: eight plane counts are read at once, and a group
+    // with none is passed over.
+    for (int32_t group = 0; group < action_planes; group += 8) {
+        uint64_t eight;
+        std::memcpy(&eight, legal.counts + group, sizeof eight);
+        if (!eight) continue;
+        for (int32_t plane = group; plane < std::min(group + 8, action_planes); ++plane) {
+            for (uint64_t word = legal.planes[plane]; word;) {
+                const int32_t source = pop_lowest(word);
+                entries[count++] = {plane * 64 + source, legal.moves[source][plane]};
+            }
+        }
+    }
+    assign(entries, count);
 }
 
 }  // namespace ortolan

@@ -28,6 +28,8 @@ struct ActionMask {
     int32_t planes[action_planes][64];
 };
 
+struct ActionPlanes;
+
 // Action number to Move for the legal moves of the position get_actions last saw. Keys are
 // unique; a map restored from a snapshot may hold any integers.
 class ActionMap {
@@ -47,6 +49,8 @@ public:
 
     // Replaces the contents by count entries with distinct keys.
     void assign(const Entry* entries, int32_t count) { entries_.assign(entries, entries + count); }
+    // Replaces the contents by the actions of the plane words, in ascending order.
+    void assign(const ActionPlanes& legal);
 
     const Move* find(int32_t action) const {
         for (const Entry& e : entries_)

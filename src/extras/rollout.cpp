@@ -55,19 +55,6 @@ Move kth_smallest_action(const ActionPlanes& legal, uint32_t count, uint32_t k) 
     return legal.moves[lowest_square(word)][plane];
 }
 
-// Replaces the ActionMap by the actions of the plane words, in ascending order.
-void assign_actions(ortolan::ActionMap& map, const ActionPlanes& legal) {
-    ActionMap::Entry entries[max_moves];
-    int32_t count = 0;
-    for (int32_t plane = 0; plane < action_planes; ++plane) {
-        for (uint64_t word = legal.planes[plane]; word;) {
-            const int32_t action = plane * 64 + pop_lowest(word);
-            entries[count++] = {action, legal.move(action)};
-        }
-    }
-    map.assign(entries, count);
-}
-
 // One value from the standard library's random device. Where the library was built with the
 // system's getentropy, that source is asked for by name: the default device first probes the
 // processor's random-number instructions, which costs over ten microseconds per construction
@@ -116,14 +103,14 @@ int32_t Board::roll_out(uint32_t seed) {
             const int32_t next_count = legal_actions(*next, legal->direct);
             const Outcome end = outcome(next_count);
             if (end.done || steps == rollout_steps) {
-                assign_actions(ActionMap, *legal);
+                ActionMap.assign(*legal);
                 return end.reward;
             }
             std::swap(legal, next);
             count = next_count;
         }
     } catch (...) {
-        assign_actions(ActionMap, *legal);
+        ActionMap.assign(*legal);
         throw;
     }
 }
