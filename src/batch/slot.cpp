@@ -23,12 +23,7 @@ const Move* find_legal(const Board& board, int32_t action) {
 }
 
 void reset_from_fen(Board& board, const char* fen) {
-    board.just_reset = 1;
-    board.state_history.clear();
-    board.repetition_count.clear();
-    board.state_pos = 0;
-    board.parse_fen(fen);
-    board.record_position();
+    board.new_game(fen);
     if (board.side == black) board.just_reset = 0;
 }
 

@@ -35,10 +35,12 @@ void VectorOrtolan::seed(uint64_t seed) {
 }
 
 void VectorOrtolan::start_game(Slot& slot, const char* fen) {
+    // Board::reset would also build an observation and an ActionMap that refresh_legal and
+    // write replace.
     if (fen)
         slot::reset_from_fen(slot.board, fen);
     else
-        slot.board.reset();
+        slot.board.new_game(start_position);
     slot::refresh_legal(slot.board);
     slot.plies = 0;
     slot.ended = false;

@@ -107,6 +107,10 @@ public:
     void write_observation(T* planes) const;
     uint64_t hash_state() const;
     StepResult reset();
+    // What reset does to the game, from the FEN text, without the observation and the
+    // ActionMap: the history and the repetition table emptied, the ring at 0, the position
+    // loaded and counted once, the step counter and prev_n_repititions kept.
+    void new_game(const char* fen);
     StepResult step(int32_t action);
     // Everything step does to the game with a legal move but the observation and the end of
     // the game: the move played, the new position recorded, the step counted.

@@ -5,13 +5,17 @@
 
 namespace ortolan {
 
-StepResult Board::reset() {
+void Board::new_game(const char* fen) {
     just_reset = 1;
     state_history.clear();
     repetition_count.clear();
     state_pos = 0;
-    parse_fen(start_position);
+    parse_fen(fen);
     record_position();
+}
+
+StepResult Board::reset() {
+    new_game(start_position);
     StepResult result;
     result.side = side;
     build_observation(result.observation);

@@ -66,6 +66,19 @@ TEST(EnvEpisode, ResetClearsTheLastEpisodeButKeepsTheMoveCount) {
     EXPECT_EQ(map_keys(board.ActionMap), start_actions);
 }
 
+// new_game from the start position is reset's game: after an episode, the same Board but for
+// the ActionMap, which only reset rebuilds.
+TEST(EnvEpisode, NewGameFromTheStartIsWhatResetDoesToTheGame) {
+    Board board;
+    board.reset();
+    play(board, {56 * 64 + 62, 61 * 64 + 6, 57 * 64 + 57, 60 * 64 + 1, 60 * 64 + 45, 57 * 64 + 21,
+                 564, 524});
+    Board fresh = board;
+    board.reset();
+    fresh.new_game(start_position);
+    EXPECT_TRUE(same_board(fresh, board, {.action_map = true}));
+}
+
 // The smallest step: the side flips, the counter grows and the pawn really moves.
 TEST(EnvEpisode, FirstPawnStepHandsTheMoveToBlack) {
     Board board;
