@@ -22,11 +22,6 @@ const Move* find_legal(const Board& board, int32_t action) {
     return found != board.ActionMap.end() && found->first == action ? &found->second : nullptr;
 }
 
-void reset_from_fen(Board& board, const char* fen) {
-    board.new_game(fen);
-    if (board.side == black) board.just_reset = 0;
-}
-
 void write_mask(const Board& board, uint8_t* out) {
     std::memset(out, 0, action_count);
     for (const ActionMap::Entry& e : board.ActionMap) out[e.first] = 1;

@@ -18,10 +18,6 @@ int32_t refresh_legal(Board& board);
 // The Move of a legal action of the position, or nullptr when the action is not legal.
 const Move* find_legal(const Board& board, int32_t action);
 
-// Board::new_game from the FEN text, except that a loaded Black-to-move position is drawn
-// from Black's seat, as after any step.
-void reset_from_fen(Board& board, const char* fen);
-
 // The legality mask, flat: entry plane * 64 + square is 1 for each legal action, else 0.
 void write_mask(const Board& board, uint8_t* out);
 

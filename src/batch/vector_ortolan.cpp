@@ -36,11 +36,10 @@ void VectorOrtolan::seed(uint64_t seed) {
 
 void VectorOrtolan::start_game(Slot& slot, const char* fen) {
     // Board::reset would also build an observation and an ActionMap that refresh_legal and
-    // write replace.
-    if (fen)
-        slot::reset_from_fen(slot.board, fen);
-    else
-        slot.board.new_game(start_position);
+    // write replace. A loaded Black-to-move position is drawn from Black's seat, as after any
+    // step (the start position is White's).
+    slot.board.new_game(fen ? fen : start_position);
+    if (slot.board.side == black) slot.board.just_reset = 0;
     slot::refresh_legal(slot.board);
     slot.plies = 0;
     slot.ended = false;
