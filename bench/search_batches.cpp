@@ -21,32 +21,30 @@ namespace {
 using namespace ortolan;
 
 // Equal priors and a value of 0 for every leaf, in buffers as large as any batch.
-struct Uniform {
+class Uniform final : public Evaluator {
+public:
     explicit Uniform(size_t rows)
-        : observations(rows * observation_size),
-          masks(new bool[rows * action_count]),
-          priors(rows * action_count, 1.0f),
-          values(rows, 0.0f) {}
-    std::vector<uint8_t> observations;
-    std::unique_ptr<bool[]> masks;
-    std::vector<float> priors, values;
+        : Evaluator(observation_uint8),
+          observations_(rows * observation_size),
+          masks_(new bool[rows * action_count]),
+          priors_(rows * action_count, 1.0f),
+          values_(rows, 0.0f) {}
+    LeafRows room(int32_t) override { return {observations_.data(), masks_.get()}; }
+    LeafAnswer evaluate(int32_t) override {
+        ++batches;
+        return {priors_.data(), values_.data()};
+    }
+    int64_t batches = 0;
+
+private:
+    std::vector<uint8_t> observations_;
+    std::unique_ptr<bool[]> masks_;
+    std::vector<float> priors_, values_;
 };
 
-// One run of the search; returns the number of batches, -1 for an answer refused. Not inlined,
-// so that callgrind can count this part alone (--toggle-collect='*timed_run*').
-[[gnu::noinline]] int64_t timed_run(Search& search, Uniform& uniform) {
-    int64_t batches = 0;
-    search.start_run();
-    while (!search.finished()) {
-        const int32_t rows = search.select();
-        if (rows == 0) continue;
-        search.write_leaves(uniform.observations.data(), observation_uint8, uniform.masks.get());
-        ++batches;
-        if (search.check(uniform.priors.data(), uniform.values.data()).row >= 0) return -1;
-        search.apply(uniform.priors.data(), uniform.values.data());
-    }
-    return batches;
-}
+// One run of the search. Not inlined, so that callgrind can count this part alone
+// (--toggle-collect='*timed_run*').
+[[gnu::noinline]] void timed_run(Search& search, Uniform& uniform) { search.run(uniform); }
 
 }  // namespace
 
@@ -62,8 +60,7 @@ int main(int argc, char** argv) {
     Search search(settings, games.data(), roots, 1, threads);
     Uniform uniform(static_cast<size_t>(roots) * static_cast<size_t>(settings.leaves_per_batch));
     const auto begin = std::chrono::steady_clock::now();
-    const int64_t batches = timed_run(search, uniform);
-    if (batches < 0) return 1;
+    timed_run(search, uniform);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     const double simulations = static_cast<double>(roots) * settings.simulations;
@@ -71,6 +68,6 @@ int main(int argc, char** argv) {
         "%d roots  %d simulations  %d leaves a batch  %d threads  %lld batches  %.3f s  "
         "%.0f simulations/s\n",
         roots, settings.simulations, settings.leaves_per_batch, threads,
-        static_cast<long long>(batches), seconds, simulations / seconds);
+        static_cast<long long>(uniform.batches), seconds, simulations / seconds);
     return 0;
 }
