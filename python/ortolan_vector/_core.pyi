@@ -6,6 +6,14 @@ import numpy.typing as npt
 
 import ortolan
 
+OBSERVATION_SHAPE: tuple[int, int, int]
+ACTION_COUNT: int
+OBSERVATION_TYPES: dict[str, int]
+AUTORESET_MODES: dict[str, int]
+PLANE_MOVES: npt.NDArray[np.int8]
+
+def plane_bounds(observation_type: int) -> tuple[npt.NDArray[Any], npt.NDArray[Any]]: ...
+
 class VectorCore:
     def __init__(
         self, num_envs: int, threads: int, observation_type: int, autoreset: int, max_plies: int

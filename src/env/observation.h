@@ -60,6 +60,20 @@ constexpr T observation_value(int32_t value) {
         return static_cast<T>(value);
 }
 
+// The least and the greatest value a plane can hold, exactly (as int32): the repetition
+// planes and the no-progress counter count up from 0, the step counter counts every step and
+// wraps around, every other plane is 0 or 1.
+struct PlaneBounds {
+    int32_t low, high;
+};
+
+constexpr PlaneBounds plane_bounds(int32_t plane) {
+    constexpr int32_t most = 2147483647;
+    if (plane == 113) return {-most - 1, most};
+    if (plane == 118 || (plane < 112 && plane % record_planes >= 12)) return {0, most};
+    return {0, 1};
+}
+
 using NestedHistory = std::vector<std::vector<std::vector<int32_t>>>;
 
 // The history ring's storage. Records made by record_position are kept as bitboards. A history
