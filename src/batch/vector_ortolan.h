@@ -115,11 +115,11 @@ public:
 private:
     struct Slot {
         Board board;
-        int32_t plies = 0;     // since the slot's last reset
-        uint64_t random = 0;   // the slot's random stream
-        Move pending = 0;      // the move of the action being played
-        bool ended = false;    // see ended()
-        bool refused = false;  // see refused()
+        int32_t plies = 0;         // since the slot's last reset
+        uint64_t random = 0;       // the slot's random stream
+        Move pending = 0;          // the move of the action being played
+        bool ended = false;        // see ended()
+        bool refused = false;      // see refused()
         bool loaded_over = false;  // the loaded position had ended before any step
         bool drawn = false;        // the game ended by a draw under a chess rule set
     };

@@ -240,9 +240,9 @@ void observe(VectorCore& core, const py::handle& observation, const py::handle& 
 
 void bind_vector(py::module_& m) {
     py::class_<VectorCore>(m, "VectorCore")
-        .def(py::init<int32_t, int32_t, int32_t, int32_t, int32_t, int32_t>(),
-             py::arg("num_envs"), py::arg("threads"), py::arg("observation_type"),
-             py::arg("autoreset"), py::arg("max_plies"), py::arg("rules") = rules_ortolan)
+        .def(py::init<int32_t, int32_t, int32_t, int32_t, int32_t, int32_t>(), py::arg("num_envs"),
+             py::arg("threads"), py::arg("observation_type"), py::arg("autoreset"),
+             py::arg("max_plies"), py::arg("rules") = rules_ortolan)
         .def_property_readonly("num_envs", [](const VectorCore& c) { return c.env.num_envs(); })
         .def_property_readonly("threads", [](const VectorCore& c) { return c.env.threads(); })
         .def_property_readonly("rules", [](const VectorCore& c) { return c.env.rules(); })

@@ -87,8 +87,7 @@ bool Board::draw_claimable() {
     const int32_t saved_reset = just_reset;
     for (int32_t i = 0; i < count; ++i) {
         advance(legal[i].second);
-        const bool claim =
-            n_repititions >= 2 || (no_progress_count >= 100 && has_legal_move());
+        const bool claim = n_repititions >= 2 || (no_progress_count >= 100 && has_legal_move());
         load_state(saved);
         total_move_count = saved.total_move_count;
         just_reset = saved_reset;
