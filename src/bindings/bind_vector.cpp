@@ -43,17 +43,6 @@ private:
     std::unique_lock<std::mutex> lock_;
 };
 
-py::dtype observation_dtype(const VectorOrtolan& env) {
-    switch (env.observation_type()) {
-        case observation_uint8:
-            return py::dtype::of<uint8_t>();
-        case observation_float32:
-            return py::dtype::of<float>();
-        default:
-            return py::dtype::of<int32_t>();
-    }
-}
-
 // The data of an array that has exactly the dtype and shape given, C-contiguous and
 // writeable. Anything else names what was expected: a TypeError for an object that is not an
 // array or has another dtype, a ValueError for another shape, layout or a read-only array.
@@ -81,7 +70,8 @@ void* array_data(const py::handle& value, const char* name, const py::dtype& dty
 BatchOutput batch_output(const VectorCore& core, const py::handle& observation,
                          const py::handle& mask) {
     const py::ssize_t n = core.env.num_envs();
-    return {array_data(observation, "observation", observation_dtype(core.env), {n, 119, 8, 8}),
+    return {array_data(observation, "observation", observation_dtype(core.env.observation_type()),
+                       {n, 119, 8, 8}),
             static_cast<uint8_t*>(
                 array_data(mask, "action_mask", py::dtype::of<bool>(), {n, action_count}))};
 }
@@ -203,7 +193,8 @@ std::vector<State> save_states(VectorCore& core) {
 void restore_state(VectorCore& core, int64_t slot, const State& state,
                    const py::handle& observation, const py::handle& mask) {
     const int32_t i = checked_slot(core, slot);
-    void* obs = array_data(observation, "observation", observation_dtype(core.env), {119, 8, 8});
+    void* obs = array_data(observation, "observation",
+                           observation_dtype(core.env.observation_type()), {119, 8, 8});
     auto* legal = static_cast<uint8_t*>(
         array_data(mask, "action_mask", py::dtype::of<bool>(), {action_count}));
     Exclusive exclusive(core);
