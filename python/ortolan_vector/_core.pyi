@@ -64,6 +64,16 @@ class VectorCore:
         self, observation: npt.NDArray[np.generic], action_mask: npt.NDArray[np.bool_]
     ) -> None: ...
     def draw_claimable(self) -> npt.NDArray[np.bool_]: ...
+    def progress(
+        self,
+    ) -> tuple[
+        int,
+        npt.NDArray[np.uint32],
+        npt.NDArray[np.uint32],
+        npt.NDArray[np.uint32],
+        npt.NDArray[np.int32],
+        npt.NDArray[np.int32],
+    ]: ...
 
 class SearchCore:
     def __init__(

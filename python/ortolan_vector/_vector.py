@@ -83,7 +83,9 @@ class VectorOrtolan(_Base):
     ``[n, p, row, file]`` is square ``row * 8 + file`` of plane ``p`` of slot ``n``, drawn from
     the seat of the side to move, and mask entry ``plane * 64 + square`` is action
     ``plane * 64 + square`` of ``Ortolan.get_actions``. Rewards are White's (+1 White mates,
-    -1 Black mates, 0 otherwise); ``info["to_play"]`` is the side to move after the call.
+    -1 Black mates, 0 otherwise); ``info["to_play"]`` is the side to move after the call,
+    ``info["plies"]`` each slot's plies since its last reset and ``info["mover_reward"]`` the
+    step's reward for the side that moved (0 from ``reset``).
 
     ``threads=None`` uses every core available to the process; results are the same for any
     number of threads. ``dtype`` is ``numpy.uint8`` (every plane clipped to 0..255),
@@ -255,9 +257,27 @@ class VectorOrtolan(_Base):
         core.reset(output["observation"], output["action_mask"], reset_mask, fens)
         self._started = True
         to_play = output["observation"][:, 112, 0, 0].astype(np.int8)
-        info = {"to_play": to_play, "_to_play": np.ones(self.num_envs, dtype=np.bool_)}
+        plies = core.progress()[5]
+        info = self._info(to_play, plies, np.zeros(self.num_envs, dtype=np.float32))
         self._claims(info)
         return output, info
+
+    def _info(
+        self,
+        to_play: npt.NDArray[np.int8],
+        plies: npt.NDArray[np.int32],
+        mover_reward: npt.NDArray[np.float32],
+    ) -> dict[str, Any]:
+        """The info of reset and step, each entry with its Gymnasium mask of slots."""
+        every = np.ones(self.num_envs, dtype=np.bool_)
+        return {
+            "to_play": to_play,
+            "_to_play": every,
+            "plies": plies,
+            "_plies": every.copy(),
+            "mover_reward": mover_reward,
+            "_mover_reward": every.copy(),
+        }
 
     def _claims(self, info: dict[str, Any]) -> None:
         """Under "fide" rules, whether each slot's side to move could claim a draw now."""
@@ -288,7 +308,12 @@ class VectorOrtolan(_Base):
         to_play = np.empty(n, dtype=np.int8)
         observation, mask = output["observation"], output["action_mask"]
         core.step(chosen, observation, mask, rewards, terminations, truncations, to_play)
-        info: dict[str, Any] = {"to_play": to_play, "_to_play": np.ones(n, dtype=np.bool_)}
+        # The side that moved is the one not to move now (a slot reset by this step has
+        # reward 0 whichever side it names).
+        # (+ 0.0 turns the -0.0 of a negated draw into 0.0)
+        mover_reward = np.where(to_play == 1, rewards, -rewards) + np.float32(0.0)
+        plies = core.progress()[5]
+        info = self._info(to_play, plies, mover_reward)
         if self.autoreset_mode == "same_step":
             ended = terminations | truncations
             if ended.any():
@@ -314,11 +339,19 @@ class VectorOrtolan(_Base):
             final_obs[i] = {"observation": final_observation[k], "action_mask": final_mask[k]}
         final_to_play = np.zeros(self.num_envs, dtype=np.int8)
         final_to_play[slots] = to_play[slots]
+        plies = info["plies"]
+        final_plies = np.where(ended, plies, 0).astype(np.int32)
         core.reset_ended(output["observation"], output["action_mask"])
         to_play[slots] = output["observation"][slots, 112, 0, 0]
+        plies[slots] = 0
         info["final_obs"] = final_obs
         info["_final_obs"] = ended
-        info["final_info"] = {"to_play": final_to_play, "_to_play": ended.copy()}
+        info["final_info"] = {
+            "to_play": final_to_play,
+            "_to_play": ended.copy(),
+            "plies": final_plies,
+            "_plies": ended.copy(),
+        }
         info["_final_info"] = ended.copy()
 
     def legal_actions(self) -> tuple[npt.NDArray[np.int32], npt.NDArray[np.int32]]:

@@ -48,6 +48,7 @@ void VectorOrtolan::start_game(Slot& slot, const char* fen) {
     slot.ended = false;
     slot.drawn = false;
     slot.loaded_over = fen && slot.board.outcome(legal).done;
+    ++slot.games;
 }
 
 void VectorOrtolan::write_row(const Board& board, void* observation, uint8_t* mask) const {
@@ -105,6 +106,8 @@ int32_t VectorOrtolan::step(const int32_t* actions, const StepOutput& out) {
             Slot& slot = slots_[i];
             Outcome result{0, 0};
             bool truncated = false;
+            slot.games_before = slot.games;
+            slot.played = resetting(slot) || slot.loaded_over ? -1 : actions[i];
             if (resetting(slot)) {
                 start_game(slot, nullptr);
             } else if (slot.loaded_over) {
@@ -126,9 +129,11 @@ int32_t VectorOrtolan::step(const int32_t* actions, const StepOutput& out) {
             out.terminated[i] = static_cast<uint8_t>(result.done);
             out.truncated[i] = truncated;
             out.to_play[i] = static_cast<int8_t>(slot.board.side);
+            slot.games_after = slot.games;
             write(i, out.batch);
         }
     });
+    ++steps_;
     return 0;
 }
 
@@ -137,6 +142,7 @@ void VectorOrtolan::reset_ended(const BatchOutput& out) {
         for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
             if (!slots_[i].ended) continue;
             start_game(slots_[i], nullptr);
+            slots_[i].games_after = slots_[i].games;
             write(i, out);
         }
     });
@@ -179,6 +185,7 @@ void VectorOrtolan::roll_out(int32_t* results) {
             slot.loaded_over = false;
             if (result.done || (max_plies_ > 0 && slot.plies >= max_plies_)) slot.ended = true;
             if (rules_ != rules_ortolan && result.done && result.reward == 0) slot.drawn = true;
+            ++slot.games;
         }
     });
 }
@@ -199,6 +206,7 @@ void VectorOrtolan::restore_state(int32_t i, const State& state, void* observati
     slot.board.load_state(state);
     slot::refresh_legal(slot.board);
     slot.ended = slot.drawn = slot.loaded_over = false;
+    ++slot.games;
     write_row(slot.board, observation, mask);
 }
 
@@ -230,6 +238,7 @@ void VectorOrtolan::restore_states(const State* const* states, const BatchOutput
             slot.board.load_state(*states[i]);
             slot::refresh_legal(slot.board);
             slot.ended = slot.drawn = slot.loaded_over = false;
+            ++slot.games;
             write(i, out);
         }
     });
@@ -240,6 +249,18 @@ void VectorOrtolan::draw_claimable(uint8_t* out) {
         for (auto i = static_cast<int32_t>(begin); i < end; ++i)
             out[i] = slots_[i].board.draw_claimable();
     });
+}
+
+void VectorOrtolan::progress(uint32_t* games, uint32_t* games_before, uint32_t* games_after,
+                             int32_t* played, int32_t* plies) const {
+    for (size_t i = 0; i < slots_.size(); ++i) {
+        const Slot& slot = slots_[i];
+        games[i] = slot.games;
+        games_before[i] = slot.games_before;
+        games_after[i] = slot.games_after;
+        played[i] = slot.played;
+        plies[i] = slot.plies;
+    }
 }
 
 void VectorOrtolan::observe(const BatchOutput& out) {

@@ -222,6 +222,18 @@ py::array_t<bool> draw_claimable(VectorCore& core) {
     return claimable;
 }
 
+// (steps, games, games_before, games_after, played, plies): VectorOrtolan::steps and the
+// arrays of VectorOrtolan::progress.
+py::tuple progress(VectorCore& core) {
+    Exclusive exclusive(core);
+    const py::ssize_t n = core.env.num_envs();
+    py::array_t<uint32_t> games(n), before(n), after(n);
+    py::array_t<int32_t> played(n), plies(n);
+    core.env.progress(games.mutable_data(), before.mutable_data(), after.mutable_data(),
+                      played.mutable_data(), plies.mutable_data());
+    return py::make_tuple(core.env.steps(), games, before, after, played, plies);
+}
+
 void observe(VectorCore& core, const py::handle& observation, const py::handle& mask) {
     const BatchOutput out = batch_output(core, observation, mask);
     Exclusive exclusive(core);
@@ -258,6 +270,7 @@ void bind_vector(py::module_& m) {
              py::arg("observation"), py::arg("action_mask"))
         .def("restore_states", &restore_states, py::arg("states"), py::arg("observation"),
              py::arg("action_mask"))
+        .def("progress", &progress)
         .def("observe", &observe, py::arg("observation"), py::arg("action_mask"))
         .def("draw_claimable", &draw_claimable);
 }

@@ -381,3 +381,28 @@ def test_without_gymnasium_the_class_stands_on_numpy_alone():
     )
     assert result.returncode == 0, result.stderr
     assert result.stdout.split() == ["uint8", "[0.0,", "0.0]"]
+
+
+@pytest.mark.parametrize("mode", ["next_step", "same_step"])
+def test_info_counts_plies_since_each_start_and_gives_the_movers_reward(mode):
+    env = VectorOrtolan(3, autoreset_mode=mode, rules="ortolan")
+    _, info = env.reset(options={"fens": [None, WHITE_MATES_IN_ONE, BLACK_MATES_IN_ONE]})
+    assert info["plies"].tolist() == [0, 0, 0]
+    assert info["mover_reward"].tolist() == [0, 0, 0]
+    mates = env.legal_actions()[0][1:, 0]
+    _, rewards, *_, info = env.step([E4, *mates])
+    assert rewards.tolist() == [0, 1, -1]  # White's view
+    assert info["mover_reward"].tolist() == [0, 1, 1]  # both mates were the mover's win
+    if mode == "same_step":
+        assert info["plies"].tolist() == [1, 0, 0]
+        assert info["final_info"]["plies"].tolist() == [0, 1, 1]
+        second = [E5, E4, E4]  # the new games are at the start position
+    else:
+        assert info["plies"].tolist() == [1, 1, 1]
+        second = [E5, -1, -1]  # the ended games are reset, their actions ignored
+    *_, info = env.step(second)
+    assert info["plies"].tolist() == ([2, 1, 1] if mode == "same_step" else [2, 0, 0])
+    assert info["mover_reward"].tolist() == [0, 0, 0]
+    _, info = env.reset(options={"reset_mask": np.array([True, False, False])})
+    assert info["plies"].tolist()[0] == 0
+    assert info["plies"].tolist()[1:] == ([1, 1] if mode == "same_step" else [0, 0])
