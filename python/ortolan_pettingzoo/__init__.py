@@ -10,9 +10,12 @@ dict with
   flattened so that entry i is action i; all zero for the agent not to move.
 
 Rewards are +1 for the winner and -1 for the loser of a checkmate and 0 otherwise. A game ends
-by checkmate, stalemate, threefold repetition or 50 plies without a pawn move or capture: all
-agents are then terminated. With ``max_plies`` set, a game still running after that many
-plies is truncated instead.
+by the rule set's endings, ``rules`` as in ``ortolan_vector.VectorOrtolan``: under
+``"standard"`` (the default) by checkmate, stalemate, insufficient material, the third
+occurrence of a position or 100 half-moves without a pawn move or capture; under ``"fide"`` by
+the fifth occurrence or 150 half-moves instead; under ``"ortolan"`` by checkmate, stalemate,
+the third occurrence or 50 plies. All agents are then terminated. With ``max_plies`` set, a
+game still running after that many plies is truncated instead.
 """
 
 import typing
@@ -24,6 +27,7 @@ from pettingzoo.utils import wrappers  # type: ignore[import-untyped]
 
 import ortolan
 from ortolan_vector import VectorOrtolan, _core
+from ortolan_vector._rules import RulesName, rules_name
 
 ACTIONS: int = _core.ACTION_COUNT
 
@@ -50,8 +54,14 @@ class OrtolanChessEnv(AECEnv):  # type: ignore[misc]  # PettingZoo ships no type
         "render_fps": 1,
     }
 
-    def __init__(self, render_mode: str | None = None, max_plies: int | None = None):
+    def __init__(
+        self,
+        render_mode: str | None = None,
+        max_plies: int | None = None,
+        rules: RulesName = "standard",
+    ):
         super().__init__()
+        self.rules: RulesName = rules_name(rules)
         if render_mode is not None and render_mode not in self.metadata["render_modes"]:
             raise ValueError(f"render_mode must be None or 'human', not {render_mode!r}")
         if max_plies is not None and max_plies < 1:
@@ -61,7 +71,12 @@ class OrtolanChessEnv(AECEnv):  # type: ignore[misc]  # PettingZoo ships no type
         # One slot of the batched environment, on the calling thread: it writes observations and
         # masks straight into new arrays at every step and truncates at max_plies itself.
         self.game = VectorOrtolan(
-            1, threads=1, dtype=np.int32, autoreset_mode="disabled", max_plies=max_plies
+            1,
+            threads=1,
+            dtype=np.int32,
+            autoreset_mode="disabled",
+            max_plies=max_plies,
+            rules=self.rules,
         )
         self.possible_agents = ["player_0", "player_1"]
         # The batched environment's bounds, channels last.
@@ -148,18 +163,23 @@ class OrtolanChessEnv(AECEnv):  # type: ignore[misc]  # PettingZoo ships no type
             gymnasium.logger.warn("render() called without a render_mode; nothing is drawn")
             return
         board = ortolan.Ortolan()
-        board.restore_state(self.game.save_state(0))
+        saved = self.game.save_state(0)
+        board.restore_state(getattr(saved, "state", saved))
         board.render()
 
     def close(self) -> None:
         pass
 
 
-def raw_env(render_mode: str | None = None, max_plies: int | None = None) -> OrtolanChessEnv:
-    return OrtolanChessEnv(render_mode=render_mode, max_plies=max_plies)
+def raw_env(
+    render_mode: str | None = None, max_plies: int | None = None, rules: RulesName = "standard"
+) -> OrtolanChessEnv:
+    return OrtolanChessEnv(render_mode=render_mode, max_plies=max_plies, rules=rules)
 
 
-def env(render_mode: str | None = None, max_plies: int | None = None) -> AECEnv:
+def env(
+    render_mode: str | None = None, max_plies: int | None = None, rules: RulesName = "standard"
+) -> AECEnv:
     """The environment behind PettingZoo's usual checks: actions in range, calls in order."""
-    wrapped = wrappers.AssertOutOfBoundsWrapper(raw_env(render_mode, max_plies))
+    wrapped = wrappers.AssertOutOfBoundsWrapper(raw_env(render_mode, max_plies, rules))
     return wrappers.OrderEnforcingWrapper(wrapped)

@@ -10,18 +10,29 @@ OBSERVATION_SHAPE: tuple[int, int, int]
 ACTION_COUNT: int
 OBSERVATION_TYPES: dict[str, int]
 AUTORESET_MODES: dict[str, int]
+RULES: dict[str, int]
 PLANE_MOVES: npt.NDArray[np.int8]
 
-def plane_bounds(observation_type: int) -> tuple[npt.NDArray[Any], npt.NDArray[Any]]: ...
+def plane_bounds(
+    observation_type: int, rules: int
+) -> tuple[npt.NDArray[Any], npt.NDArray[Any]]: ...
 
 class VectorCore:
     def __init__(
-        self, num_envs: int, threads: int, observation_type: int, autoreset: int, max_plies: int
+        self,
+        num_envs: int,
+        threads: int,
+        observation_type: int,
+        autoreset: int,
+        max_plies: int,
+        rules: int = 0,
     ) -> None: ...
     @property
     def num_envs(self) -> int: ...
     @property
     def threads(self) -> int: ...
+    @property
+    def rules(self) -> int: ...
     def seed(self, arg0: int, /) -> None: ...
     def reset(
         self,
@@ -63,6 +74,17 @@ class VectorCore:
     def observe(
         self, observation: npt.NDArray[np.generic], action_mask: npt.NDArray[np.bool_]
     ) -> None: ...
+    def draw_claimable(self) -> npt.NDArray[np.bool_]: ...
+    def progress(
+        self,
+    ) -> tuple[
+        int,
+        npt.NDArray[np.uint32],
+        npt.NDArray[np.uint32],
+        npt.NDArray[np.uint32],
+        npt.NDArray[np.int32],
+        npt.NDArray[np.int32],
+    ]: ...
 
 class SearchCore:
     def __init__(
@@ -76,6 +98,7 @@ class SearchCore:
         threads: int,
         dtype_code: int,
         seed: int,
+        rules: int = 0,
     ) -> None: ...
     @property
     def num_roots(self) -> int: ...

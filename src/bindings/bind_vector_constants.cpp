@@ -1,6 +1,6 @@
 // The constants of the compiled core that the Python packages read: the shapes, the codes of
-// the observation types and autoreset modes, the bounds of the planes and the move of each
-// action plane.
+// the observation types, autoreset modes and rule sets, the bounds of the planes and the move of
+// each action plane.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
@@ -25,6 +25,11 @@ void bind_constants(py::module_& m) {
     modes["same_step"] = autoreset_same_step;
     modes["disabled"] = autoreset_disabled;
     m.attr("AUTORESET_MODES") = modes;
+    py::dict rules;
+    rules["ortolan"] = rules_ortolan;
+    rules["standard"] = rules_standard;
+    rules["fide"] = rules_fide;
+    m.attr("RULES") = rules;
 
     py::array_t<int8_t> moves({py::ssize_t{2}, py::ssize_t{action_planes}, py::ssize_t{3}});
     int8_t* move = moves.mutable_data();
@@ -41,15 +46,16 @@ void bind_constants(py::module_& m) {
 
     m.def(
         "plane_bounds",
-        [](int32_t type) {
+        [](int32_t type, int32_t rule_set) {
             if (!known_observation_type(type)) throw py::value_error("unknown observation type");
+            if (!known_rules(rule_set)) throw py::value_error("unknown rules");
             const py::dtype dtype = observation_dtype(type);
             py::array low(dtype, py::array::ShapeContainer{observation_planes});
             py::array high(dtype, py::array::ShapeContainer{observation_planes});
-            write_plane_bounds(type, low.mutable_data(), high.mutable_data());
+            write_plane_bounds(type, rule_set, low.mutable_data(), high.mutable_data());
             return py::make_tuple(low, high);
         },
-        py::arg("observation_type"));
+        py::arg("observation_type"), py::arg("rules"));
 }
 
 }  // namespace ortolan::bindings
