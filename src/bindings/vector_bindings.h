@@ -8,5 +8,6 @@ namespace ortolan::bindings {
 
 void bind_vector(pybind11::module_& m);
 void bind_search(pybind11::module_& m);
+void bind_pgn(pybind11::module_& m);
 
 }  // namespace ortolan::bindings

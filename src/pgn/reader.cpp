@@ -255,6 +255,7 @@ private:
                 return fail(begin, size, "unreadable move");
         }
         entry_.actions.push_back(action_number(move, board_.side));
+        entry_.moves.push_back(move);
         board_.advance(move);
         legal_count_ = board_.legal_moves(legal_);
     }
@@ -373,6 +374,7 @@ private:
         }
         if (entry_.kind != entry_game) {
             entry_.actions.clear();
+            entry_.moves.clear();
             entry_.ending = ending_none;
             entry_.ending_ply = -1;
         }

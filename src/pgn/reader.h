@@ -86,10 +86,13 @@ enum EntryKind : int32_t { entry_game, entry_skipped, entry_filtered };
 // game skipped (where and why) or a game a filter left out.
 struct Entry {
     int32_t kind = entry_game;
-    int64_t line = 0;  // the line the game starts on, counted from 1
+    int64_t number = 0;  // the game's number in the input, counted from 1, where the reader's
+                         // user counts them
+    int64_t line = 0;    // the line the game starts on, counted from 1
     std::vector<Tag> tags;
     std::string fen;  // the FEN tag; empty for the standard start
     std::vector<int32_t> actions;
+    std::vector<Move> moves;       // the moves of the actions
     std::string result;            // the Result tag, else the game's result token, else "*"
     int32_t ending = ending_none;  // the first ending the main line reaches under the rules
     int32_t ending_ply = -1;       // the plies played when it was reached
