@@ -35,12 +35,12 @@ from ._text import (
 
 __all__ = [
     "FROM_PETTINGZOO",
-    "PgnGame",
-    "PgnReader",
-    "SkippedGame",
     "FROM_PGX",
     "TO_PETTINGZOO",
     "TO_PGX",
+    "PgnGame",
+    "PgnReader",
+    "SkippedGame",
     "action_to_lan",
     "action_to_san",
     "action_to_uci",

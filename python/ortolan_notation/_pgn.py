@@ -74,6 +74,42 @@ class _Raw:
         return True
 
 
+def _zstd_error() -> type[Exception]:
+    try:
+        import zstandard
+    except ImportError:
+        return ValueError
+    return zstandard.ZstdError  # type: ignore[no-any-return]
+
+
+class _Zstd:
+    """zstd frames one after another; a stream that ends inside a frame is an error."""
+
+    def __init__(self, raw: _Raw) -> None:
+        import zstandard
+
+        self.raw = raw
+        self.zstd = zstandard
+        self.frame: Any = None
+        self.pending = b""
+
+    def read(self, size: int) -> bytes:
+        while True:
+            data = self.pending or self.raw.read(size)
+            self.pending = b""
+            if not data:
+                if self.frame is not None and not self.frame.eof:
+                    raise EOFError("the stream ends inside a zstd frame")
+                return b""
+            if self.frame is None or self.frame.eof:
+                self.frame = self.zstd.ZstdDecompressor().decompressobj()
+            out = self.frame.decompress(data)
+            if self.frame.eof:
+                self.pending = self.frame.unused_data
+            if out:
+                return out  # type: ignore[no-any-return]
+
+
 class _Stream:
     """Decompressed text a chunk at a time, with the position reached in the raw file."""
 
@@ -116,10 +152,8 @@ class _Stream:
             self.compressed = True
             self.reader = gzip.GzipFile(fileobj=self.raw, mode="rb")  # type: ignore[arg-type]
         elif name.endswith(".zst"):
-            import zstandard
-
             self.compressed = True
-            self.reader = zstandard.ZstdDecompressor().stream_reader(self.raw)
+            self.reader = _Zstd(self.raw)
         else:
             self.reader = self.raw
 
@@ -137,7 +171,7 @@ class _Stream:
         while True:
             try:
                 data = self.reader.read(CHUNK)
-            except (OSError, EOFError, zlib.error, ValueError) as error:
+            except (OSError, EOFError, zlib.error, ValueError, _zstd_error()) as error:
                 raise ValueError(
                     f"{self.name}: the compressed stream is malformed at byte "
                     f"{self.raw.position} of the file, after {done} bytes of text: {error}"  # type: ignore[union-attr]

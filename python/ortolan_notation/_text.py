@@ -9,8 +9,8 @@ from typing import TYPE_CHECKING
 
 import ortolan
 
-from ._pgn import RULES, PgnGame, PgnReader, RulesName, rules_code
 from ._board import check_action, decode, encode, fen_of, legal_actions, square_name, square_of
+from ._pgn import RULES, PgnGame, PgnReader, RulesName, rules_code
 
 if TYPE_CHECKING:
     import chess

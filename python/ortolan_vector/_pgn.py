@@ -10,7 +10,7 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-from ortolan_notation._pgn import Source, SkippedGame, _part_chunks, _Stream, rules_code
+from ortolan_notation._pgn import SkippedGame, Source, _part_chunks, _Stream, rules_code
 from ortolan_vector._core import PgnBatchCore, PgnStarts
 
 _OBSERVATION_TYPES = {np.dtype(np.uint8): 0, np.dtype(np.float32): 1, np.dtype(np.int32): 2}

@@ -40,7 +40,7 @@ void PgnBatches::replay(Worker& worker, const pgn::Entry& entry, int64_t game) {
     board.prev_n_repititions = 0;
     board.new_game(entry.fen.empty() ? start_position : entry.fen.c_str());
     if (board.side == black) board.just_reset = 0;
-    const float white = white_score(entry.result);
+    const float score = white_score(entry.result);
     const auto plies = static_cast<int32_t>(entry.moves.size());
     for (int32_t ply = 0; ply < plies; ++ply) {
         if (ply >= settings_.skip_plies && (ply - settings_.skip_plies) % settings_.every == 0) {
@@ -56,7 +56,7 @@ void PgnBatches::replay(Worker& worker, const pgn::Entry& entry, int64_t game) {
             p.no_progress_count = board.no_progress_count;
             p.action = entry.actions[static_cast<size_t>(ply)];
             p.ply = ply;
-            p.outcome = board.side == white ? white : -white;
+            p.outcome = board.side == white ? score : -score;
             p.game = game;
         }
         board.advance(entry.moves[static_cast<size_t>(ply)]);

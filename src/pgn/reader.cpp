@@ -284,16 +284,19 @@ private:
         if (!failed_) decoding = start_game();
 
         const char* unclosed = nullptr;
+        int64_t unclosed_line = 0;
         while (!ended && skip_space()) {
             const char* t = p_;
             const char c = *p_;
             if (c == '{') {
                 const void* close = std::memchr(p_, '}', static_cast<size_t>(end_ - p_));
                 const char* stop = close ? static_cast<const char*>(close) : end_;
+                const int64_t comment_line = line_;
                 for (const char* q = p_; q < stop; ++q)
                     if (*q == '\n') ++line_, line_start_ = q + 1;
                 if (!close) {
                     unclosed = t;
+                    unclosed_line = comment_line;
                     p_ = end_;
                     break;
                 }
@@ -359,7 +362,10 @@ private:
             }
         }
         if (!something) return false;
-        if (unclosed) fail(unclosed, 1, "unbalanced comment");
+        if (unclosed && !failed_) {
+            fail(unclosed, 1, "unbalanced comment");
+            entry_.skip_line = unclosed_line;
+        }
         if (depth > 0) fail("(", 1, "unbalanced variation");
         if (!ended && at_end_ && p_ >= end_) fail("", 0, "the input ends inside the game");
         if (const std::string* r = entry_.tag("Result")) {
