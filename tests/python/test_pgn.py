@@ -100,7 +100,8 @@ def test_tricky_cases_read_as_python_chess_reads_them() -> None:
     # Where python-chess is more lenient, it reads the game.
     for event in ("A move in UCI notation", "A null move"):
         assert theirs[event].mainline_moves()
-    assert games[4].ending == "checkmate" and games[4].ending_ply == 7
+    assert games[4].ending == "checkmate"
+    assert games[4].ending_ply == 7
     assert games[2].fen == "r3k2r/1P6/8/8/8/8/6p1/R3K2R w KQkq - 0 1"
 
 
@@ -108,7 +109,8 @@ def test_generated_games_read_as_python_chess_reads_them(generated) -> None:
     text, lines = generated
     games = list(notation.read_pgn(text.encode(), rules="ortolan"))
     assert [uci_line(g) for g in games] == lines
-    assert games[0].ending == "threefold_repetition" and games[0].ending_ply == 8
+    assert games[0].ending == "threefold_repetition"
+    assert games[0].ending_ply == 8
     for ours, theirs in zip(games, python_chess_games(text), strict=True):
         assert ours.result == theirs.headers["Result"]
 
@@ -236,6 +238,7 @@ def test_batches_equal_vector_ortolan_on_every_position(generated) -> None:
         PgnBatches(data, 64, rules="ortolan", shuffle=500, seed=3, threads=t) for t in (1, 2)
     ]
     first, second = [np.concatenate([b["ply"] for b in s]) for s in shuffled]
-    assert np.array_equal(first, second) and len(first) == len(expected)
+    assert np.array_equal(first, second)
+    assert len(first) == len(expected)
     assert not np.array_equal(first, got["ply"])
     assert sorted(first) == sorted(got["ply"])
