@@ -17,7 +17,7 @@ VectorOrtolan::VectorOrtolan(int32_t num_envs, int32_t threads, int32_t observat
       autoreset_(autoreset),
       max_plies_(max_plies) {
     if (num_envs < 1) throw std::invalid_argument("num_envs must be at least 1");
-    if (observation_type < observation_uint8 || observation_type > observation_int32)
+    if (!known_observation_type(observation_type))
         throw std::invalid_argument("unknown observation type");
     if (autoreset < autoreset_next_step || autoreset > autoreset_disabled)
         throw std::invalid_argument("unknown autoreset mode");
@@ -46,27 +46,14 @@ void VectorOrtolan::start_game(Slot& slot, const char* fen) {
 }
 
 void VectorOrtolan::write_row(const Board& board, void* observation, uint8_t* mask) const {
-    switch (observation_type_) {
-        case observation_uint8:
-            board.write_observation(static_cast<uint8_t*>(observation));
-            break;
-        case observation_float32:
-            board.write_observation(static_cast<float*>(observation));
-            break;
-        default:
-            board.write_observation(static_cast<int32_t*>(observation));
-            break;
-    }
+    write_observation_row(board, observation_type_, observation, 0);
     slot::write_mask(board, mask);
 }
 
 void VectorOrtolan::write(int32_t i, const BatchOutput& out) const {
-    static constexpr size_t element_size[] = {sizeof(uint8_t), sizeof(float), sizeof(int32_t)};
     const auto row = static_cast<size_t>(i);
-    write_row(slots_[row].board,
-              static_cast<char*>(out.observation) +
-                  row * observation_size * element_size[observation_type_],
-              out.mask + row * action_count);
+    write_observation_row(slots_[row].board, observation_type_, out.observation, row);
+    slot::write_mask(slots_[row].board, out.mask + row * action_count);
 }
 
 void VectorOrtolan::reset(const uint8_t* selected, const char* const* fens,

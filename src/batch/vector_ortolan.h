@@ -10,19 +10,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "batch/observation_type.h"
 #include "batch/thread_pool.h"
 #include "engine/board.h"
 #include "extras/state.h"
 
 namespace ortolan {
-
-// Values of one slot's observation: 119 planes of 64 squares, row-major [plane][square].
-inline constexpr int32_t observation_size = observation_planes * 64;
-
-// Element type of the observations: exact int32, uint8 clipped to 0..255, or float32.
-inline constexpr int32_t observation_uint8 = 0;
-inline constexpr int32_t observation_float32 = 1;
-inline constexpr int32_t observation_int32 = 2;
 
 // What becomes of a slot whose game has ended (terminated, or truncated at max_plies): with
 // next_step the following step resets it and ignores its action; with same_step the step

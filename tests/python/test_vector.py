@@ -105,49 +105,51 @@ def malformed_outputs():
     }
     read_only = np.zeros((2, 4672), dtype=bool)
     read_only.flags.writeable = False
+    # Another type or dtype is a TypeError, another shape, layout or a read-only array a ValueError.
     return [
-        [good["observation"], good["action_mask"]],
-        {"observation": good["observation"]},
-        {**good, "extra": good["action_mask"]},
-        {**good, "observation": np.zeros((2, 119, 8, 8), dtype=np.int32)},
-        {**good, "observation": np.zeros((3, 119, 8, 8), dtype=np.uint8)},
-        {**good, "observation": np.zeros((2, 119, 64), dtype=np.uint8)},
-        {**good, "observation": np.zeros((2, 119, 8, 16), dtype=np.uint8)[..., ::2]},
-        {**good, "action_mask": np.zeros((2, 4672), dtype=np.uint8)},
-        {**good, "action_mask": read_only},
-        {**good, "action_mask": np.zeros((2, 4672), dtype=bool).tolist()},
+        (TypeError, [good["observation"], good["action_mask"]]),
+        (ValueError, {"observation": good["observation"]}),
+        (ValueError, {**good, "extra": good["action_mask"]}),
+        (TypeError, {**good, "observation": np.zeros((2, 119, 8, 8), dtype=np.int32)}),
+        (ValueError, {**good, "observation": np.zeros((3, 119, 8, 8), dtype=np.uint8)}),
+        (ValueError, {**good, "observation": np.zeros((2, 119, 64), dtype=np.uint8)}),
+        (ValueError, {**good, "observation": np.zeros((2, 119, 8, 16), dtype=np.uint8)[..., ::2]}),
+        (TypeError, {**good, "action_mask": np.zeros((2, 4672), dtype=np.uint8)}),
+        (ValueError, {**good, "action_mask": read_only}),
+        (TypeError, {**good, "action_mask": np.zeros((2, 4672), dtype=bool).tolist()}),
     ]
 
 
-@pytest.mark.parametrize("out", malformed_outputs())
-def test_malformed_out_is_refused_before_any_slot_moves(out):
+@pytest.mark.parametrize(("error", "out"), malformed_outputs())
+def test_malformed_out_is_refused_before_any_slot_moves(error, out):
     env = VectorOrtolan(2)
     env.reset()
     before = snapshots(env)
-    with pytest.raises(ValueError, match=r"out|observation|action_mask"):
+    with pytest.raises(error, match=r"out|observation|action_mask"):
         env.step([E4, E4], out=out)
-    with pytest.raises(ValueError, match=r"out|observation|action_mask"):
+    with pytest.raises(error, match=r"out|observation|action_mask"):
         env.reset(out=out)
     assert snapshots(env) == before
 
 
 @pytest.mark.parametrize(
-    ("options", "message"),
+    ("options", "error", "message"),
     [
-        ({"fens": ["8/8/8/8/8/8/8/K6k w - - 0 1"]}, "fens"),
-        ({"fens": "8/8/8/8/8/8/8/K6k w - - 0 1"}, "fens"),
-        ({"fens": [None, b"8/8/8/8/8/8/8/K6k w - - 0 1"]}, "fens"),
-        ({"reset_mask": [True, False, True]}, "reset_mask"),
-        ({"reset_mask": [1, 0]}, "reset_mask"),
-        ({"seed": 3}, "options"),
+        ({"fens": ["8/8/8/8/8/8/8/K6k w - - 0 1"]}, ValueError, "fens"),
+        ({"fens": "8/8/8/8/8/8/8/K6k w - - 0 1"}, TypeError, "fens"),
+        ({"fens": [None, b"8/8/8/8/8/8/8/K6k w - - 0 1"]}, TypeError, "fens"),
+        ({"reset_mask": [True, False, True]}, ValueError, "reset_mask"),
+        ({"reset_mask": [1, 0]}, TypeError, "reset_mask"),
+        ({"seed": 3}, ValueError, "options"),
+        ([("fens", None)], TypeError, "options"),
     ],
 )
-def test_malformed_reset_options_are_refused(options, message):
+def test_malformed_reset_options_are_refused(options, error, message):
     env = VectorOrtolan(2)
     env.reset()
     env.step([E4, E4])
     before = snapshots(env)
-    with pytest.raises(ValueError, match=message):
+    with pytest.raises(error, match=message):
         env.reset(options=options)
     assert snapshots(env) == before
 
