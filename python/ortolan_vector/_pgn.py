@@ -74,7 +74,7 @@ class PgnBatches:
             sources, "read"
         ):
             sources = [sources]  # type: ignore[list-item]
-        self.sources = list(sources)  # type: ignore[arg-type]
+        self.sources = list(sources)
         if not isinstance(batch_size, int) or batch_size < 1:
             raise ValueError(f"batch_size must be a positive int, not {batch_size!r}")
         self.batch_size = batch_size
