@@ -6,7 +6,8 @@ their leaves evaluated in batches. ``PgnBatches`` turns PGN game databases into 
 """
 
 from ortolan_vector._pgn import PgnBatches
+from ortolan_vector._rules import RuledState
 from ortolan_vector._search import Search, SearchResult
 from ortolan_vector._vector import VectorOrtolan
 
-__all__ = ["PgnBatches", "Search", "SearchResult", "VectorOrtolan"]
+__all__ = ["PgnBatches", "RuledState", "Search", "SearchResult", "VectorOrtolan"]
