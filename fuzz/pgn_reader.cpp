@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             e.reason != parts[g].reason)
             std::abort();
         if (e.kind != ortolan::pgn::entry_game) continue;
-        if (!e.fen.empty() && !ortolan::pgn::fen_problem(e.fen).empty()) std::abort();
+        if (!e.fen.empty() && ortolan::fen_fault(e.fen.c_str())) std::abort();
         board.new_game(e.fen.empty() ? ortolan::start_position : e.fen.c_str());
         for (const int32_t action : e.actions) {
             ortolan::ActionMap::Entry legal[ortolan::max_moves];

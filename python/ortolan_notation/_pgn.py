@@ -15,7 +15,7 @@ import numpy as np
 import numpy.typing as npt
 
 RulesName = Literal["standard", "fide", "ortolan"]
-RULES: dict[str, int] = {"standard": 0, "fide": 1, "ortolan": 2}
+RULES: dict[str, int] = {"ortolan": 0, "standard": 1, "fide": 2}
 CHUNK = 1 << 20
 
 Source = str | os.PathLike[str] | bytes | bytearray | memoryview | IO[bytes] | IO[str]

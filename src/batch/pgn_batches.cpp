@@ -29,7 +29,10 @@ PgnBatches::PgnBatches(const PgnBatchSettings& settings)
         throw std::invalid_argument("unknown observation type");
     if (settings.skip_plies < 0 || settings.every < 1 || settings.shuffle < 0)
         throw std::invalid_argument("skip_plies >= 0, every >= 1 and shuffle >= 0 are needed");
+    if (settings.read.rules < rules_ortolan || settings.read.rules > rules_fide)
+        throw std::invalid_argument("unknown rules");
     workers_.resize(static_cast<size_t>(settings.threads));
+    for (Worker& w : workers_) w.board.rules = settings.read.rules;
 }
 
 void PgnBatches::replay(Worker& worker, const pgn::Entry& entry, int64_t game) {
@@ -182,17 +185,7 @@ void PgnBatches::write(Worker& worker, const Position& p, int64_t row,
     board.total_move_count = p.total_move_count;
     board.no_progress_count = p.no_progress_count;
     const auto r = static_cast<size_t>(row);
-    switch (settings_.observation_type) {
-        case observation_uint8:
-            board.write_observation(static_cast<uint8_t*>(out.observation) + r * observation_size);
-            break;
-        case observation_float32:
-            board.write_observation(static_cast<float*>(out.observation) + r * observation_size);
-            break;
-        default:
-            board.write_observation(static_cast<int32_t*>(out.observation) + r * observation_size);
-            break;
-    }
+    write_observation_row(board, settings_.observation_type, out.observation, r);
     if (out.mask) {
         slot::refresh_legal(board);
         slot::write_mask(board, out.mask + r * action_count);

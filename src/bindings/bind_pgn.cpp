@@ -167,7 +167,11 @@ int64_t batches_next(LockedBatches& self, int64_t rows, const py::array& observa
 }  // namespace
 
 void bind_pgn(py::module_& m) {
-    m.def("fen_problem", [](const std::string& fen) { return pgn::fen_problem(fen); });
+    m.def("fen_problem", [](const std::string& fen) {
+        const char* fault =
+            fen.find('\0') == std::string::npos ? fen_fault(fen.c_str()) : "a NUL character";
+        return std::string(fault ? fault : "");
+    });
 
     py::class_<LockedReader>(m, "PgnReader")
         .def(py::init<int32_t>(), py::arg("rules"))

@@ -3,8 +3,6 @@
 
 #include <cstring>
 
-#include "engine/attacks.h"
-
 namespace ortolan::pgn {
 
 const char* const ending_names[ending_count] = {
@@ -67,14 +65,19 @@ int64_t number_of(std::string_view text) {
     return value;
 }
 
-// The ending a position has reached under the rules, from its number of legal moves. The
-// engine's own verdict decides; this names it.
-int32_t ending_of(const Board& board, int32_t legal_count, int32_t /*rules*/) {
+// The ending a position has reached under the board's rules, from its number of legal moves.
+// The engine's verdict (Board::outcome) decides; this names the rule that gave it.
+int32_t ending_of(const Board& board, int32_t legal_count) {
     const Outcome end = board.outcome(legal_count);
     if (!end.done) return ending_none;
     if (legal_count == 0) return board.in_check() ? ending_checkmate : ending_stalemate;
-    if (board.n_repititions == 2) return ending_threefold_repetition;
-    return ending_no_progress;
+    if (board.rules == rules_ortolan)
+        return board.n_repititions == 2 ? ending_threefold_repetition : ending_no_progress;
+    const bool fide = board.rules == rules_fide;
+    if (board.insufficient_material()) return ending_insufficient_material;
+    if (board.no_progress_count >= ending_clock(board.rules))
+        return fide ? ending_seventyfive_moves : ending_fifty_moves;
+    return fide ? ending_fivefold_repetition : ending_threefold_repetition;
 }
 
 // One span being read: a cursor over the text with its line count.
@@ -191,10 +194,11 @@ private:
             return false;
         }
         if (const std::string* fen = entry_.tag("FEN")) {
-            const std::string problem = fen_problem(*fen);
-            if (!problem.empty()) {
+            if (const char* fault = fen_fault(fen->c_str());
+                fault || fen->find('\0') != fen->npos) {
                 fail(fen->data(), fen->size(), "FEN tag cannot be loaded");
-                entry_.reason += ": " + problem;
+                entry_.reason += ": ";
+                entry_.reason += fault ? fault : "a NUL character";
                 return false;
             }
             entry_.fen = *fen;
@@ -203,6 +207,7 @@ private:
             entry_.kind = entry_filtered;
             return false;
         }
+        board_.rules = options_.rules;
         board_.new_game(entry_.fen.empty() ? start_position : entry_.fen.c_str());
         legal_count_ = board_.legal_moves(legal_);
         return true;
@@ -235,7 +240,7 @@ private:
 
     void play(const char* begin, size_t size) {
         if (entry_.ending == ending_none) {
-            entry_.ending = ending_of(board_, legal_count_, options_.rules);
+            entry_.ending = ending_of(board_, legal_count_);
             if (entry_.ending != ending_none)
                 entry_.ending_ply = static_cast<int32_t>(entry_.actions.size());
         }
@@ -374,7 +379,7 @@ private:
             entry_.result = marker.empty() ? std::string_view("*") : marker;
         }
         if (entry_.kind == entry_game && decoding && entry_.ending == ending_none) {
-            entry_.ending = ending_of(board_, legal_count_, options_.rules);
+            entry_.ending = ending_of(board_, legal_count_);
             if (entry_.ending != ending_none)
                 entry_.ending_ply = static_cast<int32_t>(entry_.actions.size());
         }
@@ -504,87 +509,6 @@ void Reader::finish(std::vector<Entry>& out) {
               board_, out);
     buffer_.clear();
     begin_ = scanned_ = 0;
-}
-
-std::string fen_problem(std::string_view fen) {
-    // The fields.
-    size_t i = 0;
-    auto field = [&]() {
-        while (i < fen.size() && fen[i] == ' ') ++i;
-        const size_t start = i;
-        while (i < fen.size() && fen[i] != ' ') ++i;
-        return fen.substr(start, i - start);
-    };
-    const std::string_view placement = field(), side = field(), castling = field(),
-                           enpassant = field(), halfmove = field(), fullmove = field();
-    if (!field().empty()) return "too many fields";
-    int32_t rank = 0, file = 0;
-    for (const char c : placement) {
-        if (c == '/') {
-            if (file != 8) return "a rank without eight squares";
-            ++rank;
-            file = 0;
-        } else if (c >= '1' && c <= '8') {
-            file += c - '0';
-            if (file > 8) return "a rank without eight squares";
-        } else {
-            const char* found = std::strchr(piece_letters, c);
-            if (!found || c == '\0' || file >= 8 || rank > 7) return "placement cannot be read";
-            ++file;
-        }
-    }
-    if (rank != 7 || file != 8) return "placement without eight ranks of eight squares";
-    if (side != "w" && side != "b") return "side to move is neither w nor b";
-    if (castling.empty()) return "no castling field";
-    if (castling != "-") {
-        for (const char c : castling)
-            if (!std::strchr("KQkq", c) || c == '\0') return "castling field cannot be read";
-    }
-    if (enpassant.empty()) return "no en passant field";
-    if (enpassant != "-" && (enpassant.size() != 2 || enpassant[0] < 'a' || enpassant[0] > 'h' ||
-                             (enpassant[1] != '3' && enpassant[1] != '6')))
-        return "en passant field cannot be read";
-    if ((!halfmove.empty() && number_of(halfmove) < 0) ||
-        (!fullmove.empty() && number_of(fullmove) < 0))
-        return "move counters cannot be read";
-
-    // The position.
-    Board board;
-    board.parse_fen(std::string(fen).c_str());
-    const auto count = [](Bitboard b) {
-        int32_t n = 0;
-        for (; b; b &= b - 1) ++n;
-        return n;
-    };
-    if (count(board.bitboards[piece::K]) != 1 || count(board.bitboards[piece::k]) != 1)
-        return "not one king a side";
-    if ((board.bitboards[piece::P] | board.bitboards[piece::p]) & (row_mask(0) | row_mask(7)))
-        return "a pawn on the first or last rank";
-    const int32_t them = board.side ^ 1;
-    if (board.is_square_attacked(board.king_square(them), board.side))
-        return "the side not to move is in check";
-    for (const auto& side_rules : castling_rules) {
-        for (const CastlingRule& rule : side_rules) {
-            if (!(board.castle & rule.right)) continue;
-            const int32_t king = rule.rook == piece::R ? piece::K : piece::k;
-            if (!get_bit(board.bitboards[king], rule.king_from) ||
-                !get_bit(board.bitboards[rule.rook], rule.rook_from))
-                return "castling rights without king and rook at home";
-        }
-    }
-    if (board.enpassant != no_square) {
-        const int32_t ep = board.enpassant;
-        // White to move: Black's pawn stepped from rank 7 to rank 5, passing ep on rank 6.
-        const bool white_to_move = board.side == white;
-        if (white_to_move != (enpassant[1] == '6')) return "en passant square on the wrong rank";
-        const int32_t pawn_square = white_to_move ? ep + 8 : ep - 8;
-        const int32_t from_square = white_to_move ? ep - 8 : ep + 8;
-        const int32_t pawn = white_to_move ? piece::p : piece::P;
-        if (!get_bit(board.bitboards[pawn], pawn_square) || get_bit(board.occupancies[both], ep) ||
-            get_bit(board.occupancies[both], from_square))
-            return "en passant square without a pawn that has just made a double step";
-    }
-    return "";
 }
 
 }  // namespace ortolan::pgn

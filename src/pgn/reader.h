@@ -14,8 +14,8 @@
 // promotions =Q and Q, castling O-O / 0-0 / O-O-O. A FEN tag sets up another start.
 //
 // A game that cannot be read (an illegal, ambiguous or unreadable move, a null move, a broken
-// tag, an unbalanced comment or variation, a variant other than chess, a FEN that cannot be
-// loaded, the input ending inside it) is recorded with its line, the token and the reason, and
+// tag, an unbalanced comment or variation, a variant other than chess, a FEN that fen_fault
+// refuses, the input ending inside it) is recorded with its line, the token and the reason, and
 // reading goes on with the next game.
 #pragma once
 
@@ -29,11 +29,6 @@
 #include "engine/board.h"
 
 namespace ortolan::pgn {
-
-// Rule sets under which a game's own ending is judged.
-inline constexpr int32_t rules_standard = 0;
-inline constexpr int32_t rules_fide = 1;
-inline constexpr int32_t rules_ortolan = 2;
 
 // Endings of a main line; their names are ending_names[ending].
 enum Ending : int32_t {
@@ -104,6 +99,7 @@ struct Entry {
     const std::string* tag(std::string_view name) const;
 };
 
+// The rule set (env/rules.h) the endings are judged under, and the filter.
 struct Options {
     int32_t rules = rules_standard;
     const Filter* filter = nullptr;
@@ -157,13 +153,6 @@ private:
     int64_t line_ = 1;    // the line begin_ is on
     bool first_ = true;   // before any byte: a byte-order mark may come
 };
-
-// Why a FEN cannot be loaded as the start of a game, or an empty string when it can: its
-// fields must parse (placement of eight ranks, side, castling, en passant, optional clocks)
-// and the position must be one that play can reach the rules from: one king a side, the side
-// not to move not in check, no pawn on the first or last rank, castling rights whose king and
-// rook stand at home, an en passant square behind a pawn that has just made a double step.
-std::string fen_problem(std::string_view fen);
 
 // The number of the legal move that SAN text names in the position, or an error.
 enum SanStatus : int32_t { san_ok, san_unreadable, san_illegal, san_ambiguous, san_uci, san_null };

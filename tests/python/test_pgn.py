@@ -161,7 +161,7 @@ def test_pgn_to_actions_and_to_pgn_faults() -> None:
         notation.to_pgn([], fen="garbage")
     # A third occurrence at ply 8, played on: a draw by repetition, whatever follows.
     shuffle = notation.pgn_to_actions("1. Nf3 Nf6 2. Ng1 Ng8 3. Nf3 Nf6 4. Ng1 Ng8 5. e4 *")
-    text = notation.to_pgn(shuffle, tags={"White": "me", "Site": "here"}, rules="ortolan")
+    text = notation.to_pgn(shuffle, tags={"White": "me", "Site": "here"})
     game = chess.pgn.read_game(io.StringIO(text))
     assert list(game.headers) == [
         "Event",
@@ -179,12 +179,15 @@ def test_pgn_to_actions_and_to_pgn_faults() -> None:
     mate = notation.pgn_to_actions("1. f3 e5 2. g4 Qh4# *")
     assert '[Result "0-1"]' in notation.to_pgn(mate)
     assert '[Termination "unterminated"]' in notation.to_pgn(mate[:3])
+    bare = notation.to_pgn([], fen="4k3/8/8/8/8/8/8/4K3 w - - 0 1")
+    assert '[Result "1/2-1/2"]' in bare
+    assert '[Termination "insufficient_material"]' in bare
 
 
-def vector_rows(games: list[notation.PgnGame]) -> tuple[np.ndarray, np.ndarray]:
+def vector_rows(games: list[notation.PgnGame], rules: str) -> tuple[np.ndarray, np.ndarray]:
     observations, masks = [], []
     for game in games:
-        env = VectorOrtolan(1, dtype=np.int32, threads=1)
+        env = VectorOrtolan(1, dtype=np.int32, threads=1, rules=rules)
         obs, _ = env.reset(options={"fens": [game.fen]})
         for action in game.actions:
             observations.append(obs["observation"][0])
@@ -193,18 +196,22 @@ def vector_rows(games: list[notation.PgnGame]) -> tuple[np.ndarray, np.ndarray]:
     return np.array(observations), np.array(masks)
 
 
-def test_batches_equal_vector_ortolan_on_every_position(generated) -> None:
+@pytest.mark.parametrize("rules", ["standard", "fide", "ortolan"])
+def test_batches_equal_vector_ortolan_on_every_position(generated, rules) -> None:
     text, _ = generated
-    data = text.encode()
-    games = [g for g in notation.read_pgn(data, rules="ortolan") if g.result != "*"]
-    expected, masks = vector_rows(games)
+    # A start from a FEN with Black to move and clocks of its own.
+    data = (
+        text + '\n[FEN "4k3/8/8/8/4P3/8/8/4K2R b K e3 7 30"]\n[Result "1/2-1/2"]\n\n'
+        "30... Kd7 31. O-O Ke6 32. Rf2 1/2-1/2\n"
+    ).encode()
+    games = [g for g in notation.read_pgn(data, rules=rules) if g.result != "*"]
+    assert games[-1].fen is not None
+    expected, masks = vector_rows(games, rules)
     outcome = {"1-0": 1.0, "0-1": -1.0, "1/2-1/2": 0.0}
     results = {}
     for threads in (1, 2):
         batches = list(
-            PgnBatches(
-                data, 256, dtype=np.int32, rules="ortolan", threads=threads, action_mask=True
-            )
+            PgnBatches(data, 256, dtype=np.int32, rules=rules, threads=threads, action_mask=True)
         )
         got = {k: np.concatenate([b[k] for b in batches]) for k in batches[0]}
         results[threads] = got
@@ -217,14 +224,14 @@ def test_batches_equal_vector_ortolan_on_every_position(generated) -> None:
         got["game"], np.repeat(np.arange(len(games)), [len(g.actions) for g in games])
     )
     white = np.array([outcome[g.result] for g in games for _ in g.actions])
-    to_move = np.concatenate([np.arange(len(g.actions)) % 2 for g in games])
+    to_move = np.concatenate([(np.arange(len(g.actions)) + (g.fen is not None)) % 2 for g in games])
     assert np.array_equal(got["outcome"], np.where(to_move == 0, white, -white))
 
     # Sampling, filters and the shuffle buffer pick from the same positions.
     sampled = np.concatenate(
         [
             b["observation"]
-            for b in PgnBatches(data, 100, dtype=np.int32, rules="ortolan", skip_plies=4, every=3)
+            for b in PgnBatches(data, 100, dtype=np.int32, rules=rules, skip_plies=4, every=3)
         ]
     )
     keep = np.concatenate(
@@ -234,9 +241,7 @@ def test_batches_equal_vector_ortolan_on_every_position(generated) -> None:
         ]
     )
     assert np.array_equal(sampled, expected[keep])
-    shuffled = [
-        PgnBatches(data, 64, rules="ortolan", shuffle=500, seed=3, threads=t) for t in (1, 2)
-    ]
+    shuffled = [PgnBatches(data, 64, rules=rules, shuffle=500, seed=3, threads=t) for t in (1, 2)]
     first, second = [np.concatenate([b["ply"] for b in s]) for s in shuffled]
     assert np.array_equal(first, second)
     assert len(first) == len(expected)
