@@ -150,7 +150,11 @@ class PgnBatches:
         for source in self.sources:
             stream = _Stream(source)
             try:
-                for data, _ in _part_chunks(stream, self.part, self.parts, PgnStarts):
+                first = True
+                for data, lines in _part_chunks(stream, self.part, self.parts, PgnStarts):
+                    if first and lines:
+                        core.set_line(lines + 1)
+                    first = False
                     core.feed(data)
                     while core.available() >= self.batch_size:
                         yield self._batch(self.batch_size)
