@@ -154,9 +154,10 @@ void bind_search(py::module_& m) {
              [](SearchCore& core, const py::function& evaluate) {
                  BusyGuard busy(core);
                  PythonEvaluator evaluator(core.type, evaluate);
+                 SignalCheck signals;
                  {
                      py::gil_scoped_release unlocked;
-                     core.search->run(evaluator);
+                     core.search->run(evaluator, &signals);
                  }
                  return results(*core.search);
              })
