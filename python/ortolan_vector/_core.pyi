@@ -1,4 +1,4 @@
-from collections.abc import Callable, Sequence
+from collections.abc import Buffer, Callable, Sequence
 from typing import Any
 
 import numpy as np
@@ -8,12 +8,20 @@ import ortolan
 
 class VectorCore:
     def __init__(
-        self, num_envs: int, threads: int, observation_type: int, autoreset: int, max_plies: int
+        self,
+        num_envs: int,
+        threads: int,
+        observation_type: int,
+        autoreset: int,
+        max_plies: int,
+        rules: int = 0,
     ) -> None: ...
     @property
     def num_envs(self) -> int: ...
     @property
     def threads(self) -> int: ...
+    @property
+    def rules(self) -> int: ...
     def seed(self, arg0: int, /) -> None: ...
     def reset(
         self,
@@ -55,6 +63,7 @@ class VectorCore:
     def observe(
         self, observation: npt.NDArray[np.generic], action_mask: npt.NDArray[np.bool_]
     ) -> None: ...
+    def draw_claimable(self) -> npt.NDArray[np.bool_]: ...
     def progress(
         self,
     ) -> tuple[
@@ -78,6 +87,7 @@ class SearchCore:
         threads: int,
         dtype_code: int,
         seed: int,
+        rules: int = 0,
     ) -> None: ...
     @property
     def num_roots(self) -> int: ...
@@ -87,3 +97,51 @@ class SearchCore:
     def run_rollouts(self) -> tuple[npt.NDArray[np.int32], npt.NDArray[np.float32]]: ...
     def advance(self, actions: npt.NDArray[np.int32]) -> None: ...
     def reset_roots(self, indices: Sequence[int], roots: Sequence[ortolan.State]) -> None: ...
+
+def fen_problem(arg0: str, /) -> str: ...
+
+class PgnReader:
+    def __init__(self, rules: int) -> None: ...
+    def feed(self, data: Buffer) -> list[tuple[Any, ...]]: ...
+    def finish(self) -> list[tuple[Any, ...]]: ...
+
+class PgnStarts:
+    def __init__(self) -> None: ...
+    def restart(self, at_line_start: bool) -> None: ...
+    def next(self, data: Buffer, start: int) -> int: ...
+    @property
+    def line(self) -> int: ...
+
+class PgnBatchCore:
+    def __init__(
+        self,
+        threads: int,
+        observation_type: int,
+        rules: int,
+        min_elo: int,
+        time_classes: int,
+        terminations: Sequence[str],
+        unfinished: bool,
+        skip_plies: int,
+        every: int,
+        shuffle: int,
+        seed: int,
+    ) -> None: ...
+    def feed(self, data: Buffer) -> None: ...
+    def finish(self) -> None: ...
+    def available(self) -> int: ...
+    def next(
+        self,
+        rows: int,
+        observation: npt.NDArray[np.generic],
+        action_mask: npt.NDArray[np.bool_] | None,
+        action: npt.NDArray[np.int32],
+        outcome: npt.NDArray[np.float32],
+        ply: npt.NDArray[np.int32],
+        game: npt.NDArray[np.int64],
+    ) -> int: ...
+    @property
+    def games(self) -> int: ...
+    @property
+    def filtered(self) -> int: ...
+    def skipped(self) -> list[tuple[Any, ...]]: ...

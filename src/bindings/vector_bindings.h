@@ -31,5 +31,6 @@ public:
 
 void bind_vector(pybind11::module_& m);
 void bind_search(pybind11::module_& m);
+void bind_pgn(pybind11::module_& m);
 
 }  // namespace ortolan::bindings

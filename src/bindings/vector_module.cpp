@@ -10,4 +10,5 @@ PYBIND11_MODULE(_core, m, pybind11::multiple_interpreters::not_supported()) {
     pybind11::module_::import("ortolan");
     ortolan::bindings::bind_vector(m);
     ortolan::bindings::bind_search(m);
+    ortolan::bindings::bind_pgn(m);
 }
