@@ -191,10 +191,11 @@ void Search::results(int32_t* visit_counts, float* root_values) const {
     }
 }
 
-void Search::advance(const int32_t* actions) {
+void Search::advance(const int32_t* actions, const uint8_t* keep) {
     std::vector<Move> moves(trees_.size(), 0);
     std::string refused;
     for (size_t t = 0; t < trees_.size(); ++t) {
+        if (keep && keep[t]) continue;
         const bool over = trees_[t].game_over();
         const bool ok = over ? actions[t] == -1 : trees_[t].root_move(actions[t], moves[t]);
         if (ok) continue;
@@ -205,7 +206,7 @@ void Search::advance(const int32_t* actions) {
     if (!refused.empty())
         throw std::invalid_argument("actions not legal at their roots: " + refused);
     for (size_t t = 0; t < trees_.size(); ++t)
-        if (actions[t] != -1) trees_[t].advance(actions[t], moves[t]);
+        if (actions[t] != -1 && !(keep && keep[t])) trees_[t].advance(actions[t], moves[t]);
 }
 
 }  // namespace ortolan

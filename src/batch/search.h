@@ -101,8 +101,9 @@ public:
 
     // Moves every root on by its action (the chosen child's subtree is kept). A root whose game
     // has ended takes -1 and stays as it is. Throws std::invalid_argument naming every tree
-    // whose action is not legal, with nothing changed.
-    void advance(const int32_t* actions);
+    // whose action is not legal, with nothing changed. Roots where keep (if given) is nonzero
+    // are left as they are, whatever their action.
+    void advance(const int32_t* actions, const uint8_t* keep = nullptr);
     // Starts trees indices[0..count) over from the games roots[0..count). Throws
     // std::invalid_argument, with nothing changed, for an index out of range or a root as the
     // constructor refuses it.

@@ -46,11 +46,9 @@ def test_roll_out_stops_on_sigint_and_leaves_every_slot_playable():
     assert env.roll_out().shape == (40000,)
 
 
-@pytest.mark.parametrize("evaluate", ["rollout", uniform], ids=["rollout", "evaluator"])
-def test_run_stops_on_sigint_and_keeps_the_finished_simulations(evaluate):
+def test_run_with_an_evaluator_stops_on_sigint_and_the_search_goes_on():
     env = VectorOrtolan(64, threads=2, seed=2)
     env.reset()
     search = Search(env, simulations=1_000_000, leaves_per_batch=8, seed=3)
-    assert interrupted(lambda: search.run(evaluate)) < 0.5
-    done = search.run(evaluate, simulations=1) if False else None  # placeholder
-    del done
+    assert interrupted(lambda: search.run(uniform)) < 0.5
+    search.advance(env.legal_actions()[0][:, 0])  # the roots were expanded: they move on
