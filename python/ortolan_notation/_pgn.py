@@ -9,22 +9,20 @@ import os
 import zlib
 from collections.abc import Iterator
 from dataclasses import dataclass, field
-from typing import IO, Any, Literal
+from typing import IO, Any
 
 import numpy as np
 import numpy.typing as npt
 
-RulesName = Literal["standard", "fide", "ortolan"]
-RULES: dict[str, int] = {"ortolan": 0, "standard": 1, "fide": 2}
+from ortolan_vector._rules import RULES, RulesName, rules_name
+
 CHUNK = 1 << 20
 
 Source = str | os.PathLike[str] | bytes | bytearray | memoryview | IO[bytes] | IO[str]
 
 
 def rules_code(rules: object) -> int:
-    if not isinstance(rules, str) or rules not in RULES:
-        raise ValueError(f"rules must be 'standard', 'fide' or 'ortolan', not {rules!r}")
-    return RULES[rules]
+    return RULES[rules_name(rules)]
 
 
 @dataclass(frozen=True, slots=True)

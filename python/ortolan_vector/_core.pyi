@@ -6,6 +6,17 @@ import numpy.typing as npt
 
 import ortolan
 
+OBSERVATION_SHAPE: tuple[int, int, int]
+ACTION_COUNT: int
+OBSERVATION_TYPES: dict[str, int]
+AUTORESET_MODES: dict[str, int]
+RULES: dict[str, int]
+PLANE_MOVES: npt.NDArray[np.int8]
+
+def plane_bounds(
+    observation_type: int, rules: int
+) -> tuple[npt.NDArray[Any], npt.NDArray[Any]]: ...
+
 class VectorCore:
     def __init__(
         self,
@@ -132,6 +143,7 @@ class PgnBatchCore:
     def feed(self, data: Buffer) -> None: ...
     def finish(self) -> None: ...
     def available(self) -> int: ...
+    def set_line(self, line: int) -> None: ...
     def next(
         self,
         rows: int,

@@ -11,9 +11,9 @@ import numpy as np
 import numpy.typing as npt
 
 from ortolan_notation._pgn import SkippedGame, Source, _part_chunks, _Stream, rules_code
-from ortolan_vector._core import PgnBatchCore, PgnStarts
+from ortolan_vector._core import ACTION_COUNT, OBSERVATION_SHAPE, PgnBatchCore, PgnStarts
+from ortolan_vector._vector import observation_type
 
-_OBSERVATION_TYPES = {np.dtype(np.uint8): 0, np.dtype(np.float32): 1, np.dtype(np.int32): 2}
 TIME_CLASSES = (
     "ultrabullet",
     "bullet",
@@ -78,9 +78,7 @@ class PgnBatches:
         if not isinstance(batch_size, int) or batch_size < 1:
             raise ValueError(f"batch_size must be a positive int, not {batch_size!r}")
         self.batch_size = batch_size
-        self.dtype = np.dtype(dtype)
-        if self.dtype not in _OBSERVATION_TYPES:
-            raise ValueError(f"dtype must be uint8, float32 or int32, not {self.dtype}")
+        self.dtype, observation_code = observation_type(dtype)
         self.rules = rules
         if threads is None:
             threads = len(os.sched_getaffinity(0))
@@ -98,7 +96,7 @@ class PgnBatches:
         self.part, self.parts = part, parts
         self._core = PgnBatchCore(
             threads,
-            _OBSERVATION_TYPES[self.dtype],
+            observation_code,
             rules_code(rules),
             min_elo,
             classes,
@@ -125,14 +123,14 @@ class PgnBatches:
 
     def _batch(self, rows: int) -> dict[str, npt.NDArray[Any]]:
         out: dict[str, npt.NDArray[Any]] = {
-            "observation": np.empty((rows, 119, 8, 8), self.dtype),
+            "observation": np.empty((rows, *OBSERVATION_SHAPE), self.dtype),
             "action": np.empty(rows, np.int32),
             "outcome": np.empty(rows, np.float32),
             "ply": np.empty(rows, np.int32),
             "game": np.empty(rows, np.int64),
         }
         if self.action_mask:
-            out["action_mask"] = np.empty((rows, 4672), bool)
+            out["action_mask"] = np.empty((rows, ACTION_COUNT), bool)
         n = self._core.next(
             rows,
             out["observation"],
@@ -152,7 +150,11 @@ class PgnBatches:
         for source in self.sources:
             stream = _Stream(source)
             try:
-                for data, _ in _part_chunks(stream, self.part, self.parts, PgnStarts):
+                first = True
+                for data, lines in _part_chunks(stream, self.part, self.parts, PgnStarts):
+                    if first and lines:
+                        core.set_line(lines + 1)
+                    first = False
                     core.feed(data)
                     while core.available() >= self.batch_size:
                         yield self._batch(self.batch_size)

@@ -67,8 +67,8 @@ void PgnBatches::replay(Worker& worker, const pgn::Entry& entry, int64_t game) {
 }
 
 void PgnBatches::read_pieces(const char* data, const std::vector<size_t>& cuts, bool at_end) {
-    // cuts holds piece boundaries: piece i is [cuts[i], cuts[i + 1]). Each thread takes a run of
-    // pieces; the games are read, then numbered and replayed in text order.
+    // cuts holds span boundaries: span i is [cuts[i], cuts[i + 1]). Each thread takes a run of
+    // spans; the games are read, then numbered and replayed in text order.
     const auto pieces = static_cast<int64_t>(cuts.size()) - 1;
     if (pieces <= 0) return;
     std::vector<int64_t> first_lines(static_cast<size_t>(pieces));
@@ -140,12 +140,9 @@ void PgnBatches::feed(const char* data, size_t size) {
         starts.push_back(at);
     scanned_ = buffer_.size();
     if (starts.size() < 2) return;
-    // About equal pieces, one or a few per thread, cut at game starts.
-    const size_t total = starts.back() - begin;
-    const size_t target = total / (workers_.size() * 4) + 1;
-    std::vector<size_t> cuts{begin};
-    for (size_t i = 1; i < starts.size(); ++i)
-        if (starts[i] - cuts.back() >= target || i + 1 == starts.size()) cuts.push_back(starts[i]);
+    // Each span between two game starts is read on its own, as Reader reads it: a game that
+    // has no result token ends at the next start.
+    const std::vector<size_t>& cuts = starts;
     read_pieces(buffer_.data(), cuts, false);
     const size_t done = starts.back();
     const size_t kept = buffer_.size() - done;

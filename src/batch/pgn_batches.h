@@ -1,9 +1,9 @@
 // PgnBatches: training positions from game databases, in batches.
 //
 // Text comes in a chunk at a time. The complete games of each chunk are cut at game starts into
-// one piece per thread; each thread reads its pieces (pgn::read_span) and replays every game it
-// accepts as a fresh VectorOrtolan slot would play it from the game's start, keeping what the
-// observation of each sampled position needs. Batches are drawn from those positions in order,
+// spans, shared among the threads; each thread reads its spans (pgn::read_span) and replays every
+// game it accepts as a fresh VectorOrtolan slot would play it from the game's start, keeping what
+// the observation of each sampled position needs. Batches are drawn from those positions in order,
 // or at random from a buffer of them, and written on the threads. Which positions a batch holds
 // and what is written never depend on the number of threads.
 #pragma once
@@ -48,6 +48,9 @@ public:
     void feed(const char* data, size_t size);
     // The text has ended.
     void finish();
+    // The line the text fed next starts on (counted from 1), for text that starts in the middle
+    // of a file.
+    void set_line(int64_t line) { line_ = line; }
     // Positions ready to be given out: all of them in order; with a shuffle buffer, those
     // beyond a full buffer, or all of them once the text has ended.
     int64_t available() const;

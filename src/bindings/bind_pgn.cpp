@@ -219,6 +219,13 @@ void bind_pgn(py::module_& m) {
                  self.value.finish();
              })
         .def("available", [](LockedBatches& self) { return self.value.available(); })
+        .def(
+            "set_line",
+            [](LockedBatches& self, int64_t line) {
+                const auto held = self.lock();
+                self.value.set_line(line);
+            },
+            py::arg("line"))
         .def("next", &batches_next, py::arg("rows"), py::arg("observation"), py::arg("action_mask"),
              py::arg("action"), py::arg("outcome"), py::arg("ply"), py::arg("game"))
         .def_property_readonly("games", [](LockedBatches& self) { return self.value.games(); })

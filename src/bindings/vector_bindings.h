@@ -31,6 +31,7 @@ public:
 
 void bind_vector(pybind11::module_& m);
 void bind_search(pybind11::module_& m);
+void bind_constants(pybind11::module_& m);
 void bind_pgn(pybind11::module_& m);
 
 }  // namespace ortolan::bindings
