@@ -134,9 +134,9 @@ public:
     StepResult reset();
     // What reset does to the game, from FEN text that read_fen accepts, without the
     // observation and the ActionMap: the history and the repetition table emptied, the ring at
-    // 0, the position loaded and counted once, prev_n_repititions kept. Under rules_ortolan the
-    // clock starts at 0 and the step counter is kept; under the chess rule sets both come from
-    // the FEN.
+    // 0, the position loaded and counted once. Under rules_ortolan the clock starts at 0 and
+    // the step counter and prev_n_repititions are kept; under the chess rule sets the clocks
+    // come from the FEN and prev_n_repititions starts at 0.
     void new_game(const char* fen);
     StepResult step(int32_t action);
     // Everything step does to the game with a legal move but the observation and the end of

@@ -19,6 +19,8 @@ void Board::new_game(const char* fen) {
         // The game's own clocks: the FEN's half-move clock and its ply from the full-move number.
         no_progress_count = halfmove;
         total_move_count = 2 * (fullmove - 1) + side;
+        // Nothing of an earlier game reaches the new one's repetition planes.
+        prev_n_repititions = 0;
     }
     record_position();
 }
