@@ -45,8 +45,8 @@ uint64_t Board::advance(Move move, bool direct) {
     } else {
         make_move(move);
     }
-    const uint64_t key = position_key();
-    record_position(key, direct);
+    const uint64_t key = carried_key();
+    record_position(key_of_carried(key), direct);
     total_move_count = wrapping_add(total_move_count, 1);
     return key;
 }
@@ -55,8 +55,8 @@ uint64_t Board::advance_direct(Move move, uint64_t key) {
     just_reset = 0;
     MoveUndo undo;
     play(move, undo);
-    key = rules == rules_ortolan ? key_after(key, undo) : position_key();
-    record_position(key, true);
+    key = carried_key_after(key, undo);
+    record_position(key_of_carried(key), true);
     total_move_count = wrapping_add(total_move_count, 1);
     return key;
 }
