@@ -12,15 +12,12 @@ import numpy.typing as npt
 import ortolan
 from ortolan_vector import _checks, _core
 from ortolan_vector._rules import RULES, RuledState, RulesName, rules_name, rules_of, unwrap
-
-ACTION_COUNT = 4672
+from ortolan_vector._vector import observation_type
 
 Evaluator = Callable[
     [npt.NDArray[Any], npt.NDArray[np.bool_]],
     tuple[npt.ArrayLike, npt.ArrayLike],
 ]
-
-_DTYPE_CODES = {np.dtype(np.uint8): 0, np.dtype(np.float32): 1, np.dtype(np.int32): 2}
 
 
 class SearchResult:
@@ -87,7 +84,7 @@ class SearchResult:
         draws = np.random.default_rng(seed).random(len(weights)) * cumulative[:, -1]
         chosen = (cumulative <= draws[:, None]).sum(axis=1)
         # A draw rounded up to the total lands on the last action with any weight.
-        last = ACTION_COUNT - 1 - (weights[:, ::-1] > 0).argmax(axis=1)
+        last = _core.ACTION_COUNT - 1 - (weights[:, ::-1] > 0).argmax(axis=1)
         chosen = np.minimum(chosen, last)
         return np.where(ended, -1, chosen).astype(np.int32)
 
@@ -125,21 +122,14 @@ class Search:
         states = _root_states(roots, self.rules)
         if dtype is None:
             dtype = getattr(roots, "dtype", np.uint8)
-        try:
-            code = _DTYPE_CODES.get(np.dtype(dtype))
-        except TypeError:
-            code = None
-        if code is None:
-            raise ValueError(
-                f"dtype must be numpy.uint8, numpy.float32 or numpy.int32, not {dtype}"
-            )
-        self.dtype = np.dtype(dtype)
-        self.simulations = _checks.whole("simulations", simulations, 1, 2**31 - 1)
+        self.dtype, code = observation_type(dtype)
+        # The ranges of the settings are the compiled core's to check.
+        self.simulations = _checks.int32("simulations", simulations)
         if leaves_per_batch is None:
             # Enough leaves a batch that an evaluator call is shared by several dozen leaves,
             # and few enough a tree that virtual losses do not blur its search.
             leaves_per_batch = max(1, min(8, 64 // max(1, len(states))))
-        leaves = _checks.whole("leaves_per_batch", leaves_per_batch, 1, 4096)
+        leaves = _checks.int32("leaves_per_batch", leaves_per_batch)
         threads = (os.process_cpu_count() or 1) if threads is None else threads
         threads = _checks.whole("threads", threads, 1, 1024)
         seed = _checks.seed(seed)

@@ -23,7 +23,7 @@ VectorOrtolan::VectorOrtolan(int32_t num_envs, int32_t threads, int32_t observat
     if (autoreset < autoreset_next_step || autoreset > autoreset_disabled)
         throw std::invalid_argument("unknown autoreset mode");
     if (max_plies < 0) throw std::invalid_argument("max_plies must be 0 (no limit) or more");
-    if (rules < rules_ortolan || rules > rules_fide) throw std::invalid_argument("unknown rules");
+    if (!known_rules(rules)) throw std::invalid_argument("unknown rules");
     slots_.resize(static_cast<size_t>(num_envs));
     for (Slot& slot : slots_) slot.board.rules = rules;
     first_refused_.resize(static_cast<size_t>(threads));

@@ -82,7 +82,8 @@ py::array_t<float> answer_part(const py::handle& part, const char* name, py::ssi
     const bool shaped = array && array.ndim() == (with_actions ? 2 : 1) && array.shape(0) == rows &&
                         (!with_actions || array.shape(1) == action_count);
     if (!array || array.dtype().kind() != 'f' || !shaped) {
-        std::string expected = "(" + std::to_string(rows) + (with_actions ? ", 4672)" : ",)");
+        std::string expected = "(" + std::to_string(rows) +
+                               (with_actions ? ", " + std::to_string(action_count) + ")" : ",)");
         std::string got =
             array ? std::string(py::str(array.dtype())) + " array of shape " + shape_text(array)
                   : std::string(py::str(py::type::handle_of(part).attr("__name__")));
@@ -141,8 +142,7 @@ void bind_search(py::module_& m) {
                  settings.dirichlet_alpha = dirichlet_alpha;
                  settings.dirichlet_fraction = dirichlet_fraction;
                  settings.leaves_per_batch = leaves_per_batch;
-                 if (rules < rules_ortolan || rules > rules_fide)
-                     throw py::value_error("unknown rules");
+                 if (!known_rules(rules)) throw py::value_error("unknown rules");
                  const std::vector<Board> games = games_of(roots, rules);
                  auto core = std::make_unique<SearchCore>();
                  core->rules = rules;

@@ -19,5 +19,7 @@ inline pybind11::dtype observation_dtype(int32_t type) {
 
 void bind_vector(pybind11::module_& m);
 void bind_search(pybind11::module_& m);
+void bind_constants(pybind11::module_& m);
+void bind_pgn(pybind11::module_& m);
 
 }  // namespace ortolan::bindings
