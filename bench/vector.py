@@ -9,7 +9,7 @@ run), in plies per second:
 - the two thread-scaling ratios (agent loop uint8 out=, roll_out) from runs on 1 and 2
   threads timed back to back in pairs, the median of the pairs' ratios (common.paired_ratio);
 - memory: resident bytes per game slot beyond the output arrays, at the start of the games
-  and along the agent loop, each measured in a fresh interpreter;
+  and along the agent loop, each measured in a fresh interpreter (bench/vector_memory.py);
 - beside the agent loop on 2 threads, the peers in the same run: OpenSpiel's Python loop over
   one game (the loop of the agent-loop workload), EnvPool's Chess-v1 (step alone and its own
   agent loop) and Pgx's chess under jax.jit, both over the same number of games
@@ -23,7 +23,6 @@ import random
 from .agent_loop import agent_openspiel
 from .common import (
     Unavailable,
-    child_result,
     interleaved,
     paired_ratio,
     prepare,
@@ -31,6 +30,7 @@ from .common import (
     repeat_for,
     timed_part,
 )
+from .vector_memory import memory
 from .vector_peers import AGENT_LOOP, STEP_ALONE, envpool_runners, pgx_agent_loop
 
 AGENT_WORK = "legal_actions, a random legal action per game in NumPy, step"
@@ -118,69 +118,6 @@ def single_roll_out(ortolan):
         return 0
 
     return plies_runner(one_playout, lambda: game.save_state().total_move_count)
-
-
-def resident_bytes() -> int:
-    import os
-
-    with open("/proc/self/statm") as statm:
-        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
-
-
-def memory_per_slot(slots: int, steps: int = 0, checkpoints=()) -> list:
-    """[(steps, resident bytes per slot beyond the output arrays)]: after the first reset and
-    after each checkpoint's number of steps of the agent loop. Run in a fresh interpreter."""
-    import numpy as np
-
-    from ortolan_vector import VectorOrtolan
-
-    out = buffers(np, slots, np.uint8, np.ones)  # touched, so already resident
-    before = resident_bytes()
-    env = VectorOrtolan(slots, threads=2, seed=1)
-    env.reset(out=out)
-    sizes = [(0, (resident_bytes() - before) / slots)]
-    rng = np.random.default_rng(1)
-    rows = np.arange(slots)
-    for step in range(1, steps + 1):
-        actions, counts = env.legal_actions()
-        env.step(actions[rows, (rng.random(slots) * counts).astype(np.int64)], out=out)
-        if step in checkpoints:
-            sizes.append((step, (resident_bytes() - before) / slots))
-    return sizes
-
-
-def fresh(*args) -> list | Unavailable:
-    """memory_per_slot(*args) in a new interpreter: memory freed by earlier runs would be
-    reused without showing in the resident size."""
-    code = f"import json; from bench.vector import memory_per_slot as m; print(json.dumps(m{args}))"
-    return child_result("-c", code)
-
-
-def memory(ctx, slots: int) -> None:
-    many = 1_000 if ctx.quick else 10_000
-    steps = 100 if ctx.quick else 1_000
-    checkpoints = (10, 100) if ctx.quick else (10, 100, 250, 500, 1_000)
-    ctx.log(f"vector: memory per slot, {many} slots and {slots} slots along {steps} steps")
-    start, along = fresh(many), fresh(slots, steps, checkpoints)
-    report, table = ctx.report, []
-    work = "VectorOrtolan after reset(out=...): resident-set growth per game slot"
-    if isinstance(start, Unavailable):
-        report.row(
-            f"VectorOrtolan memory per slot, {many} slots", work, f"unavailable ({start})", "—", "—"
-        )
-    else:
-        value = f"{start[0][1]:,.0f} B"
-        report.row(f"VectorOrtolan memory per slot, {many} slots", work, value, "—", "—")
-        table.append([f"{many:,}", "0", value])
-    if isinstance(along, Unavailable):
-        report.notes.append(f"vector: memory along the agent loop failed: {along}")
-    else:
-        table += [[f"{slots:,}", f"{s * slots:,}", f"{b:,.0f} B"] for s, b in along]
-    note = (
-        "Resident-set growth per game slot beyond the observation and mask buffers, "
-        "in a fresh interpreter per case; the agent loop chooses random legal actions."
-    )
-    report.section("VectorOrtolan memory per slot", ["slots", "plies", "B/slot"], table, note)
 
 
 def peer_runners(ctx, np, slots: int) -> dict:
