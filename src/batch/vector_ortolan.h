@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "batch/interruption.h"
 #include "batch/observation_type.h"
 #include "batch/thread_pool.h"
 #include "engine/board.h"
@@ -88,7 +89,10 @@ public:
 
     // One Board::roll_out per slot, seeded from the slot's stream; a slot whose playout ended
     // its game counts as ended.
-    void roll_out(int32_t* results);
+    // The playouts go in waves of a few milliseconds, and the interruption (if any) is asked
+    // between waves: when it throws, the slots of the finished waves stand where their
+    // playouts stopped and the others are untouched.
+    void roll_out(int32_t* results, Interruption* interruption = nullptr);
 
     State save_state(int32_t slot) const;
     void save_states(State* out);
@@ -136,6 +140,7 @@ private:
         return autoreset_ != autoreset_disabled && slot.ended;
     }
     void start_game(Slot& slot, const char* fen);
+    void roll_out_slot(int64_t slot, int32_t* results);
     void write_row(const Board& board, void* observation, uint8_t* mask) const;
     void write(int32_t slot, const BatchOutput& out) const;
 
