@@ -1,5 +1,6 @@
 #include "batch/search.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
@@ -179,9 +180,25 @@ void Search::cancel() {
     each_tree([&](size_t t) { trees_[t].cancel(); });
 }
 
-void Search::run_rollouts() {
+void Search::run_rollouts(Interruption* interruption) {
+    // A wave is about 128 playouts a thread (some 10 ms): a slice of each tree's simulations
+    // when there are few trees, one simulation of a block of trees when there are many. A
+    // tree makes its simulations in the same order however they are sliced.
+    const int64_t per_wave = int64_t{128} * pool_.size();
+    const int64_t block = std::min<int64_t>(size(), per_wave);
+    const auto slice = static_cast<int32_t>(std::max<int64_t>(1, per_wave / size()));
     const size_t per_tree = static_cast<size_t>(settings_.leaves_per_batch);
-    each_tree([&](size_t t) { trees_[t].run_rollouts(settings_, boards_[t * per_tree]); });
+    InterruptionClock clock(interruption);
+    while (!finished()) {
+        for (int64_t first = 0; first < size(); first += block) {
+            clock.poll();
+            pool_.for_chunks(
+                std::min(block, size() - first), [&](int64_t begin, int64_t end, int32_t) {
+                    for (int64_t t = first + begin; t < first + end; ++t)
+                        trees_[t].run_rollouts(settings_, boards_[t * per_tree], slice);
+                });
+        }
+    }
 }
 
 void Search::results(int32_t* visit_counts, float* root_values) const {

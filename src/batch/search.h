@@ -94,7 +94,9 @@ public:
     void apply(const float* priors, const float* values);
     void cancel();
 
-    void run_rollouts();
+    // The interruption (if any) is asked between waves of some milliseconds of playouts; what
+    // it throws leaves the run with every finished simulation kept.
+    void run_rollouts(Interruption* interruption = nullptr);
 
     // visit_counts: size() rows of action_count; root_values: size() values.
     void results(int32_t* visit_counts, float* root_values) const;

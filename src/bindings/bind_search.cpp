@@ -175,10 +175,11 @@ void bind_search(py::module_& m) {
         .def("run_rollouts",
              [](SearchCore& core) {
                  BusyGuard busy(core);
+                 SignalCheck signals;
                  {
                      py::gil_scoped_release unlocked;
                      core.search->start_run();
-                     core.search->run_rollouts();
+                     core.search->run_rollouts(&signals);
                  }
                  return results(*core.search);
              })

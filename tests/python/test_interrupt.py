@@ -46,9 +46,29 @@ def test_roll_out_stops_on_sigint_and_leaves_every_slot_playable():
     assert env.roll_out().shape == (40000,)
 
 
-def test_run_with_an_evaluator_stops_on_sigint_and_the_search_goes_on():
+def test_run_with_an_evaluator_stops_on_sigint_and_keeps_the_finished_simulations():
     env = VectorOrtolan(64, threads=2, seed=2)
     env.reset()
-    search = Search(env, simulations=1_000_000, leaves_per_batch=8, seed=3)
-    assert interrupted(lambda: search.run(uniform)) < 0.5
-    search.advance(env.legal_actions()[0][:, 0])  # the roots were expanded: they move on
+    simulations = 2000
+    # One leaf a tree a batch: every row is a simulation of its own (or a root's first look).
+    search = Search(env, simulations=simulations, leaves_per_batch=1, seed=3)
+    rows = []
+
+    def counted(observations, masks):
+        rows.append(len(observations))
+        return uniform(observations, masks)
+
+    assert interrupted(lambda: search.run(counted)) < 0.5
+    before = sum(rows)
+    result = search.run(counted)
+    assert result.visit_counts.sum(axis=1).tolist() == [simulations] * 64
+    assert before > 0
+    assert sum(rows) <= 64 * (simulations + 1)  # nothing was done twice
+
+
+def test_run_with_rollouts_stops_on_sigint_and_the_search_goes_on():
+    env = VectorOrtolan(16, threads=2, seed=4)
+    env.reset()
+    search = Search(env, simulations=3000, seed=5)
+    assert interrupted(lambda: search.run("rollout")) < 0.5
+    assert search.run("rollout").visit_counts.sum(axis=1).tolist() == [3000] * 16
