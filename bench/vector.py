@@ -37,7 +37,11 @@ AGENT_WORK = "legal_actions, a random legal action per game in NumPy, step"
 ROLL_WORK = "random playouts from the start position, every game restored before each"
 OPENSPIEL = "OpenSpiel agent loop (1 game)"
 # The thread-scaling targets, (2 threads, 1 thread): their ratios come from runs timed in pairs.
-SCALING = (("agent loop uint8 out= 2T", "agent loop uint8 out= 1T"), ("roll_out 2T", "roll_out 1T"))
+SCALING = (
+    ("agent loop uint8 out= 2T", "agent loop uint8 out= 1T"),
+    ("roll_out 2T", "roll_out 1T"),
+    ("agent loop uint8 out= 2T standard", "agent loop uint8 out= 2T"),
+)
 PAIRS = 12
 PGX = "Pgx chess, jit(vmap(step))"
 
@@ -51,8 +55,8 @@ def buffers(np, slots: int, dtype, fill=None) -> dict:
     }
 
 
-def agent_loop(vector, np, slots, threads, dtype, use_out):
-    env = vector.VectorOrtolan(slots, threads=threads, dtype=dtype, seed=1)
+def agent_loop(vector, np, slots, threads, dtype, use_out, rules="ortolan"):
+    env = vector.VectorOrtolan(slots, threads=threads, dtype=dtype, seed=1, rules=rules)
     rng = np.random.default_rng(1)
     out = buffers(np, slots, dtype)
     env.reset(out=out)
@@ -72,7 +76,7 @@ def agent_loop(vector, np, slots, threads, dtype, use_out):
 
 
 def step_alone(vector, np, slots, threads):
-    env = vector.VectorOrtolan(slots, threads=threads, seed=1)
+    env = vector.VectorOrtolan(slots, threads=threads, seed=1, rules="ortolan")
     out = buffers(np, slots, np.uint8)
     env.reset(out=out)
     return timed_part(lambda: env.legal_actions()[0][:, 0], lambda a: env.step(a, out=out), slots)
@@ -91,7 +95,7 @@ def plies_runner(one_playout, total_moves):
 
 
 def batched_roll_out(vector, slots, threads):
-    env = vector.VectorOrtolan(slots, threads=threads, seed=1)
+    env = vector.VectorOrtolan(slots, threads=threads, seed=1, rules="ortolan")
     env.reset()
     start = env.save_states()
 
@@ -141,6 +145,8 @@ def run(ctx) -> None:
                 name = f"agent loop {dtype} {form} {threads}T"
                 args = (vector, np, slots, threads, np.dtype(dtype), form == "out=")
                 runners[name] = prepare(agent_loop, *args)
+    args = (vector, np, slots, 2, np.dtype("uint8"), True, "standard")
+    runners["agent loop uint8 out= 2T standard"] = prepare(agent_loop, *args)
     for threads in (1, 2):
         runners[f"step alone uint8 {threads}T"] = prepare(step_alone, vector, np, slots, threads)
         runners[f"roll_out {threads}T"] = prepare(batched_roll_out, vector, slots, threads)
@@ -218,6 +224,16 @@ def report_rows(ctx, results: dict, slots: int, pairs: dict) -> None:
         f"{systems.label('Pgx')} chess, {slots} games, CPU",
         100,
         "vector agent loop vs Pgx",
+    )
+    compare(
+        f"batched agent loop, uint8, out=, {n}, 2 threads, rules='standard', plies/s",
+        f"{AGENT_WORK}; chess's draws (rules='standard') against the environment's own "
+        "(rules='ortolan')",
+        "agent loop uint8 out= 2T standard",
+        loop,
+        "the same under rules='ortolan'",
+        0.9,
+        "vector agent loop, standard vs ortolan rules",
     )
     measure = f"batched agent loop, float32, out=, {n}, 2 threads, plies/s"
     float32 = results["agent loop float32 out= 2T"]

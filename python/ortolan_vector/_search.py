@@ -12,7 +12,7 @@ import numpy.typing as npt
 import ortolan
 from ortolan_vector import _checks, _core
 from ortolan_vector._rules import RULES, RuledState, RulesName, rules_name, rules_of, unwrap
-from ortolan_vector._vector import observation_type
+from ortolan_vector._vector import VectorOrtolan, observation_type
 
 Evaluator = Callable[
     [npt.NDArray[Any], npt.NDArray[np.bool_]],
@@ -145,6 +145,23 @@ class Search:
             seed,
             RULES[self.rules],
         )
+        # What each root follows: the environment (by its number), the slot's game counter
+        # and the environment's step count when the root last matched its slot; -1 unknown.
+        self._serial = -1
+        self._games = np.full(len(states), -1, np.int64)
+        self._steps = np.full(len(states), -1, np.int64)
+        if isinstance(roots, VectorOrtolan):
+            self._follow(roots, np.ones(len(states), np.bool_))
+
+    def _follow(self, env: VectorOrtolan, chosen: npt.NDArray[np.bool_]) -> None:
+        """Records that the chosen roots match their slots of env as it stands now."""
+        steps, games, *_ = env._progress()
+        if env._serial != self._serial:
+            self._games[:] = -1
+            self._steps[:] = -1
+            self._serial = env._serial
+        self._games[chosen] = games[chosen]
+        self._steps[chosen] = steps
 
     @property
     def num_roots(self) -> int:
@@ -162,13 +179,63 @@ class Search:
             raise TypeError(f"evaluate must be callable, not {type(evaluate).__name__}")
         return SearchResult(counts, values)
 
-    def advance(self, actions: npt.ArrayLike) -> None:
+    def advance(self, actions: npt.ArrayLike, env: VectorOrtolan | None = None) -> None:
         """Moves each root on by its action, keeping the chosen child's subtree.
 
-        A root whose game has ended takes -1 and stays; an action that is not legal at its
-        root raises ValueError naming every such root, with nothing changed.
+        Without ``env``: a root whose game has ended takes -1 and stays; an action that is not
+        legal at its root raises ValueError naming every such root, with nothing changed.
+
+        With ``env``, the ``VectorOrtolan`` just stepped with these actions, the search follows
+        its slots: a root moves on by its action where the slot played it in the same game,
+        and starts over from the slot's new game where that step reset the slot (the ending
+        step itself under "same_step", the step that resets it under "next_step"). A root
+        that does not match its slot (told another action than the slot played, a slot reset
+        or restored since the root last matched it without ``reset_roots(env, mask)``, a root
+        taken from the environment after the step, or more than one step since) raises
+        ValueError naming each such slot, with nothing changed.
         """
-        self._core.advance(_checks.actions(actions, self.num_roots))
+        chosen = _checks.actions(actions, self.num_roots)
+        if env is None:
+            self._core.advance(chosen)
+            self._steps[:] = -1
+            self._games[:] = -1
+            return
+        if not isinstance(env, VectorOrtolan):
+            raise TypeError(f"env must be a VectorOrtolan or None, not {type(env).__name__}")
+        steps, games, before, after, played, _ = env._progress()
+        if env.num_envs != self.num_roots:
+            raise ValueError(f"env must have {self.num_roots} slots, not {env.num_envs}")
+        if env.rules != self.rules:
+            raise ValueError(f"env plays {env.rules!r} rules, the search {self.rules!r}")
+        own = self._serial == env._serial
+        known_games = self._games if own else np.full(self.num_roots, -1, np.int64)
+        known_steps = self._steps if own else np.full(self.num_roots, -1, np.int64)
+        restarted = after != before
+        faults = []
+        for i in range(self.num_roots):
+            if known_steps[i] == steps:
+                faults.append(f"slot {i}: its root was taken after the step (advance first)")
+            elif known_steps[i] >= 0 and known_steps[i] != steps - 1:
+                faults.append(
+                    f"slot {i}: {steps - known_steps[i]} steps since its root followed it"
+                )
+            elif known_games[i] >= 0 and known_games[i] != before[i]:
+                faults.append(f"slot {i}: started another game before the step (reset_roots)")
+            elif games[i] != after[i]:
+                faults.append(f"slot {i}: started another game after the step (reset_roots)")
+            elif played[i] >= 0 and chosen[i] != played[i]:
+                faults.append(
+                    f"slot {i}: the root was told action {chosen[i]}, the slot played {played[i]}"
+                )
+        if faults:
+            raise ValueError("the search does not follow env: " + "; ".join(faults))
+        moves = np.where(played >= 0, chosen, -1).astype(np.int32)
+        self._core.advance(moves, np.ascontiguousarray(restarted))
+        fresh = np.flatnonzero(restarted)
+        if fresh.size:
+            states = [unwrap(env.save_state(int(i)), self.rules, f"slot {i}") for i in fresh]
+            self._core.reset_roots([int(i) for i in fresh], states)
+        self._follow(env, np.ones(self.num_roots, np.bool_))
 
     def reset_roots(self, roots: Any, mask: npt.ArrayLike | None = None) -> None:
         """Starts the trees where ``mask`` is true (all without a mask) over from ``roots``.
@@ -185,6 +252,13 @@ class Search:
         else:
             chosen = np.flatnonzero(_checks.flags("mask", mask, self.num_roots))
         self._core.reset_roots([int(i) for i in chosen], [states[int(i)] for i in chosen])
+        picked = np.zeros(self.num_roots, np.bool_)
+        picked[chosen] = True
+        if isinstance(roots, VectorOrtolan):
+            self._follow(roots, picked)
+        else:
+            self._games[picked] = -1
+            self._steps[picked] = -1
 
 
 def _roots_rules(roots: Any, rules: object) -> RulesName:

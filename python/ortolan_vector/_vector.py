@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import itertools
 import os
 from collections.abc import Sequence
 from typing import TYPE_CHECKING, Any, Literal, cast
@@ -38,6 +39,9 @@ INT32 = np.iinfo(np.int32)
 _GYMNASIUM_MODES = {"NextStep": "next_step", "SameStep": "same_step", "Disabled": "disabled"}
 
 AutoresetName = Literal["next_step", "same_step", "disabled"]
+
+# Each VectorOrtolan's own number, by which a Search knows the environment it follows.
+_SERIALS = itertools.count()
 
 
 def observation_type(dtype: object) -> tuple[np.dtype[Any], int]:
@@ -145,6 +149,7 @@ class VectorOrtolan(_Base):
             RULES[self.rules],
         )
         self.threads: int = self._core.threads
+        self._serial = next(_SERIALS)
         self._core.seed(_checks.seed(seed))
         self._started = False
         self.metadata = {
@@ -201,6 +206,23 @@ class VectorOrtolan(_Base):
         if not self._started:
             raise RuntimeError("call reset() before stepping, listing or rolling out games")
         return core
+
+    def _progress(
+        self,
+    ) -> tuple[
+        int,
+        npt.NDArray[np.uint32],
+        npt.NDArray[np.uint32],
+        npt.NDArray[np.uint32],
+        npt.NDArray[np.int32],
+        npt.NDArray[np.int32],
+    ]:
+        """(steps, games, games_before, games_after, played, plies) for a Search that follows
+        the slots: the successful steps so far and, per slot, its game counter (moved on by
+        every start of a game and every restore or playout) now, as the last step began and
+        as it finished, the action the last step played (-1 where it reset the slot or played
+        nothing) and the plies since the slot's last reset."""
+        return self._live().progress()
 
     def close(self, **kwargs: Any) -> None:
         """Ends the environment and stops its threads. Every later call but ``close()`` (which

@@ -32,38 +32,44 @@ PgnBatches::PgnBatches(const PgnBatchSettings& settings)
     if (settings.read.rules < rules_ortolan || settings.read.rules > rules_fide)
         throw std::invalid_argument("unknown rules");
     workers_.resize(static_cast<size_t>(settings.threads));
-    for (Worker& w : workers_) w.board.rules = settings.read.rules;
+    for (Worker& w : workers_) {
+        w.settings = &settings_;
+        w.board.rules = settings.read.rules;
+        w.options = settings_.read;
+        w.options.visitor = &w;
+    }
 }
 
-void PgnBatches::replay(Worker& worker, const pgn::Entry& entry, int64_t game) {
-    // A fresh slot: reset to the game's start (a Black-to-move start drawn from Black's seat)
-    // and stepped along the moves.
-    Board& board = worker.board;
-    board.total_move_count = 0;
-    board.prev_n_repititions = 0;
-    board.new_game(entry.fen.empty() ? start_position : entry.fen.c_str());
-    if (board.side == black) board.just_reset = 0;
-    const float score = white_score(entry.result);
-    const auto plies = static_cast<int32_t>(entry.moves.size());
-    for (int32_t ply = 0; ply < plies; ++ply) {
-        if (ply >= settings_.skip_plies && (ply - settings_.skip_plies) % settings_.every == 0) {
-            Position& p = worker.positions.emplace_back();
-            p.history = board.state_history;
-            std::memcpy(p.bitboards, board.bitboards, sizeof p.bitboards);
-            p.side = board.side;
-            p.castle = board.castle;
-            p.enpassant = board.enpassant;
-            p.state_pos = board.state_pos;
-            p.just_reset = board.just_reset;
-            p.total_move_count = board.total_move_count;
-            p.no_progress_count = board.no_progress_count;
-            p.action = entry.actions[static_cast<size_t>(ply)];
-            p.ply = ply;
-            p.outcome = board.side == white ? score : -score;
-            p.game = game;
-        }
-        board.advance(entry.moves[static_cast<size_t>(ply)]);
+void PgnBatches::Worker::position(const Board& b, int32_t ply, int32_t action) {
+    if (ply < settings->skip_plies || (ply - settings->skip_plies) % settings->every != 0) return;
+    Position& p = positions.emplace_back();
+    p.history = b.state_history;
+    std::memcpy(p.bitboards, b.bitboards, sizeof p.bitboards);
+    p.side = b.side;
+    p.castle = b.castle;
+    p.enpassant = b.enpassant;
+    p.state_pos = b.state_pos;
+    // A slot reset to a Black-to-move start draws it from Black's seat.
+    p.just_reset = ply == 0 && b.side == black ? 0 : b.just_reset;
+    p.total_move_count = b.total_move_count;
+    p.no_progress_count = b.no_progress_count;
+    p.action = action;
+    p.ply = ply;
+    p.game = games;
+}
+
+void PgnBatches::Worker::game_end(const pgn::Entry& entry) {
+    const bool kept =
+        entry.kind == pgn::entry_game && (settings->filter.unfinished || entry.result != "*");
+    if (!kept) {
+        positions.resize(game_start);
+        return;
     }
+    const float score = white_score(entry.result);
+    for (size_t i = game_start; i < positions.size(); ++i)
+        positions[i].outcome = positions[i].side == white ? score : -score;
+    game_start = positions.size();
+    ++games;
 }
 
 void PgnBatches::read_pieces(const char* data, const std::vector<size_t>& cuts, bool at_end) {
@@ -89,24 +95,21 @@ void PgnBatches::read_pieces(const char* data, const std::vector<size_t>& cuts, 
             pgn::read_span(data + cuts[static_cast<size_t>(i)],
                            data + cuts[static_cast<size_t>(i) + 1],
                            first_lines[static_cast<size_t>(i)], at_end && i == pieces - 1,
-                           settings_.read, w.board, w.entries);
+                           w.options, w.board, w.entries);
     });
-    // Game indices in text order, then the replays on the threads that read the games.
+    // Counts in text order; each thread's games are numbered after those of the threads before.
     std::vector<int64_t> first_game(workers_.size());
     for (size_t t = 0; t < workers_.size(); ++t) {
         first_game[t] = games_;
+        games_ += workers_[t].games;
         for (pgn::Entry& e : workers_[t].entries) {
             ++entries_;
-            if (e.kind == pgn::entry_filtered) {
-                ++filtered_;
-            } else if (e.kind == pgn::entry_skipped) {
+            if (e.kind == pgn::entry_skipped) {
                 e.number = entries_;
                 skipped_.push_back(std::move(e));
-            } else if (settings_.filter.unfinished || e.result != "*") {
-                ++games_;
-            } else {
+            } else if (e.kind == pgn::entry_filtered ||
+                       (!settings_.filter.unfinished && e.result == "*")) {
                 ++filtered_;
-                e.kind = pgn::entry_filtered;
             }
         }
     }
@@ -114,14 +117,16 @@ void PgnBatches::read_pieces(const char* data, const std::vector<size_t>& cuts, 
                      [&](int64_t begin, int64_t end, int32_t) {
                          for (int64_t t = begin; t < end; ++t) {
                              Worker& w = workers_[static_cast<size_t>(t)];
-                             int64_t game = first_game[static_cast<size_t>(t)];
-                             w.positions.clear();
-                             for (const pgn::Entry& e : w.entries)
-                                 if (e.kind == pgn::entry_game) replay(w, e, game++);
+                             for (Position& p : w.positions)
+                                 p.game += first_game[static_cast<size_t>(t)];
                          }
                      });
-    for (Worker& w : workers_)
-        for (Position& p : w.positions) queue_.push_back(std::move(p));
+    for (Worker& w : workers_) {
+        queue_.push_block(std::move(w.positions));
+        w.positions.clear();
+        w.game_start = 0;
+        w.games = 0;
+    }
 }
 
 void PgnBatches::feed(const char* data, size_t size) {
@@ -196,12 +201,12 @@ void PgnBatches::write(Worker& worker, const Position& p, int64_t row,
 int64_t PgnBatches::next(int64_t rows, const PgnBatchOutput& out) {
     picked_.clear();
     drawn_.clear();
+    int64_t from_queue = 0;
     if (settings_.shuffle == 0) {
-        const int64_t n = std::min<int64_t>(rows, static_cast<int64_t>(queue_.size()));
-        for (int64_t i = 0; i < n; ++i) {
-            drawn_.push_back(std::move(queue_.front()));
-            queue_.pop_front();
-        }
+        // In order: the rows are written from the queue where the positions lie.
+        from_queue = std::min<int64_t>(rows, static_cast<int64_t>(queue_.size()));
+        queue_.first(static_cast<size_t>(from_queue),
+                     [&](const Position& p) { picked_.push_back(&p); });
     } else {
         // Fill the buffer, then draw each row at random from it, the drawn place refilled from
         // the queue while it lasts.
@@ -211,6 +216,7 @@ int64_t PgnBatches::next(int64_t rows, const PgnBatchOutput& out) {
             queue_.pop_front();
         }
         const int64_t n = std::min<int64_t>(rows, available());
+        drawn_.reserve(static_cast<size_t>(n));
         for (int64_t i = 0; i < n; ++i) {
             const uint64_t k = splitmix64(random_) % pool_positions_.size();
             drawn_.push_back(std::move(pool_positions_[k]));
@@ -222,12 +228,14 @@ int64_t PgnBatches::next(int64_t rows, const PgnBatchOutput& out) {
                 pool_positions_.pop_back();
             }
         }
+        for (const Position& p : drawn_) picked_.push_back(&p);
     }
-    const auto n = static_cast<int64_t>(drawn_.size());
+    const auto n = static_cast<int64_t>(picked_.size());
     pool_.for_chunks(n, [&](int64_t begin, int64_t end, int32_t chunk) {
         for (int64_t i = begin; i < end; ++i)
-            write(workers_[static_cast<size_t>(chunk)], drawn_[static_cast<size_t>(i)], i, out);
+            write(workers_[static_cast<size_t>(chunk)], *picked_[static_cast<size_t>(i)], i, out);
     });
+    for (int64_t i = 0; i < from_queue; ++i) queue_.pop_front();
     return n;
 }
 

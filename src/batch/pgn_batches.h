@@ -8,6 +8,7 @@
 // and what is written never depend on the number of threads.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -43,6 +44,8 @@ struct PgnBatchOutput {
 class PgnBatches {
 public:
     explicit PgnBatches(const PgnBatchSettings& settings);
+    PgnBatches(const PgnBatches&) = delete;
+    PgnBatches& operator=(const PgnBatches&) = delete;
 
     // Adds text; the games it completes are read and their positions kept.
     void feed(const char* data, size_t size);
@@ -73,15 +76,21 @@ private:
         float outcome;
         int64_t game;
     };
-    struct Worker {
+    // One thread's reading: its board, the entries of the games it read and the positions it
+    // kept of them, taken as the reader reaches them.
+    struct Worker final : pgn::PositionVisitor {
+        const PgnBatchSettings* settings = nullptr;
         Board board;
+        pgn::Options options;
         std::vector<pgn::Entry> entries;
         std::vector<Position> positions;
-        std::vector<int64_t> games_ends;  // per accepted game: positions.size() after it
+        size_t game_start = 0;  // the first position of the game being read
+        int64_t games = 0;      // games kept since the positions were handed over
+        void position(const Board& b, int32_t ply, int32_t action) override;
+        void game_end(const pgn::Entry& entry) override;
     };
 
     void read_pieces(const char* data, const std::vector<size_t>& cuts, bool at_end);
-    void replay(Worker& worker, const pgn::Entry& entry, int64_t game);
     void write(Worker& worker, const Position& p, int64_t row, const PgnBatchOutput& out) const;
 
     PgnBatchSettings settings_;
@@ -93,7 +102,38 @@ private:
     int64_t line_ = 1;
     bool first_ = true;
     bool ended_ = false;
-    std::deque<Position> queue_;
+    // The positions waiting, in order: the blocks the threads filled, taken over whole, so that
+    // no position is moved on its way to a batch.
+    struct Queue {
+        std::deque<std::vector<Position>> blocks;
+        size_t head = 0;  // in the first block
+        size_t count = 0;
+        size_t size() const { return count; }
+        bool empty() const { return count == 0; }
+        Position& front() { return blocks.front()[head]; }
+        void pop_front() {
+            --count;
+            if (++head == blocks.front().size()) {
+                blocks.pop_front();
+                head = 0;
+            }
+        }
+        void push_block(std::vector<Position>&& block) {
+            if (block.empty()) return;
+            count += block.size();
+            blocks.push_back(std::move(block));
+        }
+        // Calls visit on each of the first n positions, in order.
+        template <class Visit>
+        void first(size_t n, Visit&& visit) {
+            size_t b = 0, i = head;
+            for (size_t k = 0; k < n; ++k, ++i) {
+                if (i == blocks[b].size()) ++b, i = 0;
+                visit(blocks[b][i]);
+            }
+        }
+    };
+    Queue queue_;
     std::vector<Position> pool_positions_;  // the shuffle buffer
     std::vector<const Position*> picked_;
     std::vector<Position> drawn_;

@@ -1,5 +1,6 @@
 #include "batch/search.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
@@ -85,15 +86,17 @@ std::string refusal_text(const LeafFault& fault) {
 AnswerRefused::AnswerRefused(const LeafFault& refused)
     : std::invalid_argument(refusal_text(refused)), fault(refused) {}
 
-void Search::run(Evaluator& evaluator) {
+void Search::run(Evaluator& evaluator, Interruption* interruption) {
     start_run();
+    InterruptionClock clock(interruption);
     while (!finished()) {
+        clock.poll();
         const int32_t rows = select();
         if (rows == 0) continue;
         LeafFault fault;
         try {
             const LeafRows leaves = evaluator.room(rows);
-            write_leaves(leaves.observations, evaluator.observation_type(), leaves.masks);
+            write_leaves(leaves.observations, evaluator.observation_type(), leaves.masks, true);
             const LeafAnswer answer = evaluator.evaluate(rows);
             fault = check(answer.priors, answer.values);
             if (fault.row < 0) apply(answer.priors, answer.values);
@@ -120,10 +123,13 @@ bool Search::finished() const {
 
 // Calls step(t) for every tree, the trees split among the pool's threads.
 template <class Step>
-void Search::each_tree(Step&& step) {
-    pool_.for_chunks(size(), [&](int64_t begin, int64_t end, int32_t) {
-        for (int64_t t = begin; t < end; ++t) step(static_cast<size_t>(t));
-    });
+void Search::each_tree(Step&& step, bool rest_after) {
+    pool_.for_chunks(
+        size(),
+        [&](int64_t begin, int64_t end, int32_t) {
+            for (int64_t t = begin; t < end; ++t) step(static_cast<size_t>(t));
+        },
+        rest_after);
 }
 
 int32_t Search::select() {
@@ -138,23 +144,25 @@ int32_t Search::select() {
     return rows;
 }
 
-void Search::write_leaves(void* observations, int32_t type, bool* masks) {
+void Search::write_leaves(void* observations, int32_t type, bool* masks, bool evaluator_next) {
     const size_t per_tree = static_cast<size_t>(settings_.leaves_per_batch);
-    each_tree([&](size_t t) {
-        const SearchTree& tree = trees_[t];
-        size_t row = static_cast<size_t>(first_rows_[t]);
-        for (const PendingVisit& visit : tree.pending()) {
-            if (visit.slot < 0) continue;
-            const Board& board = boards_[t * per_tree + static_cast<size_t>(visit.slot)];
-            write_observation_row(board, type, observations, row);
-            bool* mask = masks + row * action_count;
-            std::memset(mask, 0, action_count);
-            const SearchNode& leaf = tree.node(visit.leaf);
-            for (int32_t i = 0; i < leaf.child_count; ++i)
-                mask[tree.node(leaf.first_child + i).action] = true;
-            ++row;
-        }
-    });
+    each_tree(
+        [&](size_t t) {
+            const SearchTree& tree = trees_[t];
+            size_t row = static_cast<size_t>(first_rows_[t]);
+            for (const PendingVisit& visit : tree.pending()) {
+                if (visit.slot < 0) continue;
+                const Board& board = boards_[t * per_tree + static_cast<size_t>(visit.slot)];
+                write_observation_row(board, type, observations, row);
+                bool* mask = masks + row * action_count;
+                std::memset(mask, 0, action_count);
+                const SearchNode& leaf = tree.node(visit.leaf);
+                for (int32_t i = 0; i < leaf.child_count; ++i)
+                    mask[tree.node(leaf.first_child + i).action] = true;
+                ++row;
+            }
+        },
+        evaluator_next);
 }
 
 LeafFault Search::check(const float* priors, const float* values) {
@@ -172,9 +180,25 @@ void Search::cancel() {
     each_tree([&](size_t t) { trees_[t].cancel(); });
 }
 
-void Search::run_rollouts() {
+void Search::run_rollouts(Interruption* interruption) {
+    // A wave is about 128 playouts a thread (some 10 ms): a slice of each tree's simulations
+    // when there are few trees, one simulation of a block of trees when there are many. A
+    // tree makes its simulations in the same order however they are sliced.
+    const int64_t per_wave = int64_t{128} * pool_.size();
+    const int64_t block = std::min<int64_t>(size(), per_wave);
+    const auto slice = static_cast<int32_t>(std::max<int64_t>(1, per_wave / size()));
     const size_t per_tree = static_cast<size_t>(settings_.leaves_per_batch);
-    each_tree([&](size_t t) { trees_[t].run_rollouts(settings_, boards_[t * per_tree]); });
+    InterruptionClock clock(interruption);
+    while (!finished()) {
+        for (int64_t first = 0; first < size(); first += block) {
+            clock.poll();
+            pool_.for_chunks(
+                std::min(block, size() - first), [&](int64_t begin, int64_t end, int32_t) {
+                    for (int64_t t = first + begin; t < first + end; ++t)
+                        trees_[t].run_rollouts(settings_, boards_[t * per_tree], slice);
+                });
+        }
+    }
 }
 
 void Search::results(int32_t* visit_counts, float* root_values) const {
@@ -184,10 +208,11 @@ void Search::results(int32_t* visit_counts, float* root_values) const {
     }
 }
 
-void Search::advance(const int32_t* actions) {
+void Search::advance(const int32_t* actions, const uint8_t* keep) {
     std::vector<Move> moves(trees_.size(), 0);
     std::string refused;
     for (size_t t = 0; t < trees_.size(); ++t) {
+        if (keep && keep[t]) continue;
         const bool over = trees_[t].game_over();
         const bool ok = over ? actions[t] == -1 : trees_[t].root_move(actions[t], moves[t]);
         if (ok) continue;
@@ -198,7 +223,7 @@ void Search::advance(const int32_t* actions) {
     if (!refused.empty())
         throw std::invalid_argument("actions not legal at their roots: " + refused);
     for (size_t t = 0; t < trees_.size(); ++t)
-        if (actions[t] != -1) trees_[t].advance(actions[t], moves[t]);
+        if (actions[t] != -1 && !(keep && keep[t])) trees_[t].advance(actions[t], moves[t]);
 }
 
 }  // namespace ortolan

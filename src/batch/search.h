@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/interruption.h"
 #include "batch/observation_type.h"
 #include "batch/search_tree.h"
 #include "batch/thread_pool.h"
@@ -75,7 +76,9 @@ public:
     // every tree has its simulations. An answer check refuses is taken back and thrown as
     // AnswerRefused; an exception from the evaluator is thrown on after the batch is taken
     // back. Either way the trees are as before the batch, and a later run completes them.
-    void run(Evaluator& evaluator);
+    // The interruption (if any) is asked between batches; what it throws leaves run the same
+    // way, every finished batch kept.
+    void run(Evaluator& evaluator, Interruption* interruption = nullptr);
 
     void start_run();
     bool finished() const;
@@ -83,21 +86,26 @@ public:
     // The steps of a batch. select returns the number of leaves to evaluate (the rows of the
     // batch); check returns the fault of the lowest row, if any.
     int32_t select();
-    // Observations as `type`, one of the codes of batch/observation_type.h.
-    void write_leaves(void* observations, int32_t type, bool* masks);
+    // Observations as `type`, one of the codes of batch/observation_type.h. With
+    // evaluator_next the pool's workers sleep at once afterwards instead of spinning while the
+    // evaluator works (and perhaps runs threads of its own).
+    void write_leaves(void* observations, int32_t type, bool* masks, bool evaluator_next = false);
     LeafFault check(const float* priors, const float* values);
     void apply(const float* priors, const float* values);
     void cancel();
 
-    void run_rollouts();
+    // The interruption (if any) is asked between waves of some milliseconds of playouts; what
+    // it throws leaves the run with every finished simulation kept.
+    void run_rollouts(Interruption* interruption = nullptr);
 
     // visit_counts: size() rows of action_count; root_values: size() values.
     void results(int32_t* visit_counts, float* root_values) const;
 
     // Moves every root on by its action (the chosen child's subtree is kept). A root whose game
     // has ended takes -1 and stays as it is. Throws std::invalid_argument naming every tree
-    // whose action is not legal, with nothing changed.
-    void advance(const int32_t* actions);
+    // whose action is not legal, with nothing changed. Roots where keep (if given) is nonzero
+    // are left as they are, whatever their action.
+    void advance(const int32_t* actions, const uint8_t* keep = nullptr);
     // Starts trees indices[0..count) over from the games roots[0..count). Throws
     // std::invalid_argument, with nothing changed, for an index out of range or a root as the
     // constructor refuses it.
@@ -106,7 +114,7 @@ public:
 private:
     void reset_root(int32_t index, const Board& root);
     template <class Step>
-    void each_tree(Step&& step);
+    void each_tree(Step&& step, bool rest_after = false);
 
     SearchSettings settings_;
     uint64_t seed_;

@@ -223,7 +223,7 @@ void SearchTree::cancel() {
     pending_.clear();
 }
 
-void SearchTree::run_rollouts(const SearchSettings& settings, Board& scratch) {
+void SearchTree::run_rollouts(const SearchSettings& settings, Board& scratch, int32_t most) {
     paths_.clear();
     pending_.clear();
     auto value_by_rollout = [&](int32_t leaf) {
@@ -246,7 +246,8 @@ void SearchTree::run_rollouts(const SearchSettings& settings, Board& scratch) {
     }
     if (nodes_[0].kind == node_terminal) return;
     if (noise_due_) add_noise(settings);
-    for (int32_t want = remaining(settings); want > 0; --want) {
+    const int32_t left = remaining(settings);
+    for (int32_t want = left < most ? left : most; want > 0; --want) {
         paths_.clear();
         const int32_t leaf = descend(settings, scratch);
         const int32_t end = static_cast<int32_t>(paths_.size());

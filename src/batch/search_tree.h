@@ -98,8 +98,9 @@ public:
     // Takes the batch back as if it had not been selected.
     void cancel();
 
-    // A whole run valued by random playouts from the leaves, on the scratch Board.
-    void run_rollouts(const SearchSettings& settings, Board& scratch);
+    // Up to `most` more simulations of a run valued by random playouts from the leaves, on
+    // the scratch Board (the run ends when remaining() is 0).
+    void run_rollouts(const SearchSettings& settings, Board& scratch, int32_t most);
 
     // Root visit counts by action into a row of action_count values.
     void visit_counts(int32_t* row) const;

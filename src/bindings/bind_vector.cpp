@@ -165,8 +165,9 @@ py::array_t<int32_t> roll_out(VectorCore& core) {
     Exclusive exclusive(core);
     py::array_t<int32_t> results(core.env.num_envs());
     int32_t* data = results.mutable_data();
+    SignalCheck signals;
     py::gil_scoped_release released;
-    core.env.roll_out(data);
+    core.env.roll_out(data, &signals);
     return results;
 }
 

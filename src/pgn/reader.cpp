@@ -208,6 +208,8 @@ private:
             return false;
         }
         board_.rules = options_.rules;
+        board_.total_move_count = 0;
+        board_.prev_n_repititions = 0;
         board_.new_game(entry_.fen.empty() ? start_position : entry_.fen.c_str());
         legal_count_ = board_.legal_moves(legal_);
         return true;
@@ -259,7 +261,10 @@ private:
             default:
                 return fail(begin, size, "unreadable move");
         }
-        entry_.actions.push_back(action_number(move, board_.side));
+        const int32_t action = action_number(move, board_.side);
+        if (options_.visitor)
+            options_.visitor->position(board_, static_cast<int32_t>(entry_.actions.size()), action);
+        entry_.actions.push_back(action);
         entry_.moves.push_back(move);
         board_.advance(move);
         legal_count_ = board_.legal_moves(legal_);
@@ -389,6 +394,7 @@ private:
             entry_.ending = ending_none;
             entry_.ending_ply = -1;
         }
+        if (options_.visitor) options_.visitor->game_end(entry_);
         out_.push_back(std::move(entry_));
         return p_ < end_;
     }

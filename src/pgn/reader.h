@@ -99,10 +99,26 @@ struct Entry {
     const std::string* tag(std::string_view name) const;
 };
 
-// The rule set (env/rules.h) the endings are judged under, and the filter.
+// Told of every position of a game as it is read, before its move is played: what is built
+// from a game while it is read, without playing it again.
+class PositionVisitor {
+public:
+    // The board holds the position; a game's first position has just_reset as Board::new_game
+    // left it.
+    virtual void position(const Board& board, int32_t ply, int32_t action) = 0;
+    // The game's entry is complete: accepted or not.
+    virtual void game_end(const Entry& entry) = 0;
+
+protected:
+    ~PositionVisitor() = default;
+};
+
+// The rule set (env/rules.h) the endings are judged under, the filter and the visitor. The
+// board starts every game with a step counter and prev_n_repititions of 0, as a new Board.
 struct Options {
     int32_t rules = rules_standard;
     const Filter* filter = nullptr;
+    PositionVisitor* visitor = nullptr;
 };
 
 // Finds game starts in a stream of bytes given a chunk at a time.

@@ -131,7 +131,8 @@ def test_self_play_tuples_hold_each_position_its_visits_and_its_outcome():
             observation, rewards, terminated, _, _ = env.step([action])
         reward, done = int(rewards[0]), bool(terminated[0])
         assert record.result == (reward if done else None)
-        # Outcomes alternate in sign with the side to move, 0 for a draw or a cut-off game.
+        # Outcomes alternate in sign with the side to move, 0 for a draw; a cut-off game takes
+        # the search's root values, 0 under the untrained network's zero value head.
         sides = np.arange(plies) % 2
         white = reward if done else 0
         np.testing.assert_array_equal(record.values, np.where(sides == 0, white, -white))
