@@ -1,5 +1,6 @@
 #include "batch/search.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
@@ -72,13 +73,21 @@ void Search::reset_root(int32_t index, const Board& root) {
                         reserve_for(settings_));
 }
 
-void Search::start_run() {
-    for (SearchTree& tree : trees_) tree.start_run();
+void Search::start_run(int32_t added, double seconds) {
+    for (SearchTree& tree : trees_) tree.start_run(settings_, added);
+    timed_ = seconds >= 0.0;
+    batch_done_ = false;
+    if (timed_) {
+        const auto span = std::chrono::duration<double>(std::min(seconds, 1e9));
+        deadline_ = std::chrono::steady_clock::now() +
+                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(span);
+    }
 }
 
 bool Search::finished() const {
+    if (timed_ && batch_done_ && std::chrono::steady_clock::now() >= deadline_) return true;
     for (const SearchTree& tree : trees_)
-        if (tree.remaining(settings_) > 0) return false;
+        if (tree.remaining() > 0) return false;
     return true;
 }
 
@@ -91,6 +100,7 @@ void Search::each_tree(Step&& step) {
 }
 
 int32_t Search::select() {
+    batch_done_ = true;
     const size_t per_tree = static_cast<size_t>(settings_.leaves_per_batch);
     each_tree([&](size_t t) { trees_[t].select(settings_, &boards_[t * per_tree]); });
     // Rows go to the leaves tree after tree.
@@ -147,7 +157,31 @@ void Search::cancel() {
 
 void Search::run_rollouts() {
     const size_t per_tree = static_cast<size_t>(settings_.leaves_per_batch);
-    each_tree([&](size_t t) { trees_[t].run_rollouts(settings_, boards_[t * per_tree]); });
+    while (!finished()) {
+        const int32_t rows = select();
+        row_trees_.clear();
+        row_slots_.clear();
+        for (size_t t = 0; t < trees_.size(); ++t)
+            for (const PendingVisit& visit : trees_[t].pending())
+                if (visit.slot >= 0) {
+                    row_trees_.push_back(static_cast<int32_t>(t));
+                    row_slots_.push_back(visit.slot);
+                }
+        row_values_.resize(static_cast<size_t>(rows));
+        pool_.for_chunks(rows, [&](int64_t begin, int64_t end, int32_t) {
+            for (int64_t r = begin; r < end; ++r) {
+                const size_t t = static_cast<size_t>(row_trees_[r]);
+                Board& board = boards_[t * per_tree + static_cast<size_t>(row_slots_[r])];
+                const uint32_t seed =
+                    trees_[t].playout_seed(static_cast<int32_t>(r) - first_rows_[t]);
+                // One random game values the leaf, for its side to move.
+                const int32_t side = board.side;
+                const int32_t reward = board.roll_out(seed);
+                row_values_[r] = static_cast<float>(side == white ? reward : -reward);
+            }
+        });
+        each_tree([&](size_t t) { trees_[t].apply(nullptr, row_values_.data(), first_rows_[t]); });
+    }
 }
 
 void Search::results(int32_t* visit_counts, float* root_values) const {

@@ -13,6 +13,7 @@
 // how the trees are split among threads.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -35,7 +36,10 @@ public:
     const SearchSettings& settings() const { return settings_; }
     const SearchTree& tree(int32_t index) const { return trees_[index]; }
 
-    void start_run();
+    // A run tops every root up to settings().simulations visits when `added` is 0 and adds
+    // `added` visits to each root otherwise; with `seconds` >= 0 it also ends once that much
+    // time has passed, after at least one batch.
+    void start_run(int32_t added = 0, double seconds = -1.0);
     bool finished() const;
 
     // The steps of a batch. select returns the number of leaves to evaluate (the rows of the
@@ -47,6 +51,9 @@ public:
     void apply(const float* priors, const float* values);
     void cancel();
 
+    // A whole run (after start_run) valued by random playouts: the leaves of each batch are
+    // played out on every thread, each from its own seed (its tree's stream and its leaf's
+    // number), so the results do not depend on the number of threads.
     void run_rollouts();
 
     // visit_counts: size() rows of action_count; root_values: size() values.
@@ -73,6 +80,12 @@ private:
     std::vector<int32_t> first_rows_;
     std::vector<LeafFault> faults_;
     int32_t roots_made_ = 0;  // each root gets its own random stream
+    std::chrono::steady_clock::time_point deadline_{};
+    bool timed_ = false;
+    bool batch_done_ = false;  // a timed run makes at least one batch
+    // The batch's leaves in row order: their trees and selection slots; their playout values.
+    std::vector<int32_t> row_trees_, row_slots_;
+    std::vector<float> row_values_;
     ThreadPool pool_;
 };
 

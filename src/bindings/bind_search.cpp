@@ -3,6 +3,7 @@
 // arrays into and out of Python objects.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <cstdint>
 #include <memory>
@@ -92,11 +93,11 @@ py::array_t<float> answer_part(const py::handle& part, const char* name, py::ssi
     return py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(array);
 }
 
-void run_with(SearchCore& core, const py::function& evaluate) {
+void run_with(SearchCore& core, const py::function& evaluate, int32_t added, double seconds) {
     Search& search = *core.search;
     {
         py::gil_scoped_release unlocked;
-        search.start_run();
+        search.start_run(added, seconds);
     }
     for (;;) {
         int32_t rows = 0;
@@ -171,20 +172,38 @@ void bind_search(py::module_& m) {
              py::arg("threads"), py::arg("dtype_code"), py::arg("seed"))
         .def_property_readonly("num_roots", [](const SearchCore& c) { return c.search->size(); })
         .def("run",
-             [](SearchCore& core, const py::function& evaluate) {
+             [](SearchCore& core, const py::function& evaluate, int32_t added, double seconds) {
                  BusyGuard busy(core);
-                 run_with(core, evaluate);
+                 run_with(core, evaluate, added, seconds);
                  return results(*core.search);
              })
         .def("run_rollouts",
-             [](SearchCore& core) {
+             [](SearchCore& core, int32_t added, double seconds) {
                  BusyGuard busy(core);
                  {
                      py::gil_scoped_release unlocked;
-                     core.search->start_run();
+                     core.search->start_run(added, seconds);
                      core.search->run_rollouts();
                  }
                  return results(*core.search);
+             })
+        .def("principal_variation",
+             [](SearchCore& core, int32_t index, int32_t room) {
+                 BusyGuard busy(core);
+                 if (index < 0 || index >= core.search->size())
+                     throw py::index_error("root " + std::to_string(index) + " is out of range");
+                 std::vector<Move> line(static_cast<size_t>(room > 0 ? room : 0));
+                 const int32_t length =
+                     core.search->tree(index).principal_line(line.data(), room > 0 ? room : 0);
+                 line.resize(static_cast<size_t>(length));
+                 return line;
+             })
+        .def("proven_mate",
+             [](SearchCore& core, int32_t index) {
+                 BusyGuard busy(core);
+                 if (index < 0 || index >= core.search->size())
+                     throw py::index_error("root " + std::to_string(index) + " is out of range");
+                 return core.search->tree(index).proven_mate();
              })
         .def("advance",
              [](SearchCore& core,
