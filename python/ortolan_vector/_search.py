@@ -43,9 +43,9 @@ class SearchResult:
     """What a run found: root visit counts by action and the roots' values.
 
     ``visit_counts`` is (N, 4672) int32, every visit a root's moves have had (kept subtrees
-    and earlier runs included); a root whose game has ended has none. ``root_values`` is (N,) float32, the mean value
-    of the visits from the point of view of the root's side to move (an ended game's exact
-    value: -1 for the side mated, 0 for a draw).
+    and earlier runs included); a root whose game has ended has none. ``root_values`` is (N,)
+    float32, the mean value of the visits from the point of view of the root's side to move
+    (an ended game's exact value: -1 for the side mated, 0 for a draw).
     """
 
     __slots__ = ("root_values", "visit_counts")

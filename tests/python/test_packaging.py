@@ -49,7 +49,8 @@ def test_adapter_notation_and_stub_package_are_installed_beside_the_module():
 
     platlib = Path(sysconfig.get_paths()["platlib"]).resolve()
     scripts = Path(sysconfig.get_paths()["scripts"])
-    assert (scripts / "ortolan-uci").is_file() and (scripts / "ortolan-match").is_file()
+    assert (scripts / "ortolan-uci").is_file()
+    assert (scripts / "ortolan-match").is_file()
     for package in (ortolan_pettingzoo, ortolan_notation, ortolan_uci, ortolan_match):
         folder = Path(package.__file__).resolve().parent
         assert folder.parent == platlib, folder

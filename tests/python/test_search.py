@@ -125,7 +125,9 @@ def test_runs_in_increments_count_every_visit_and_one_tree_plays_out_on_every_th
         later = search.run("rollout", simulations=30)
         # A timed run makes at least one batch, however short its time.
         timed = search.run(uniform, seconds=0.0).visit_counts
-        assert first.sum() == 50 and later.visit_counts.sum() == 80 and timed.sum() > 80
+        assert first.sum() == 50
+        assert later.visit_counts.sum() == 80
+        assert timed.sum() > 80
         assert (later.visit_counts >= first).all()
         outcomes.append((later.visit_counts.copy(), later.root_values.copy()))
     np.testing.assert_array_equal(outcomes[0][0], outcomes[1][0])
