@@ -124,12 +124,10 @@ inline bool same_state(const ortolan::State& a, const ortolan::State& b) {
            a.n_repititions == b.n_repititions && a.prev_n_repititions == b.prev_n_repititions;
 }
 
-// The game a State holds, move counter included (restore_state leaves the counter alone).
-// The State must be one restore_state accepts.
+// The game a State holds, move counter included. The State must be one restore_state accepts.
 inline ortolan::Board game_of(const ortolan::State& state) {
     ortolan::Board board;
-    board.restore_state(state);
-    board.total_move_count = state.total_move_count;
+    board.load_game(state);
     return board;
 }
 

@@ -102,60 +102,82 @@ void check_run(const Search& search, const std::vector<int32_t>& before) {
     }
 }
 
-void run_with_answers(Search& search, fuzz::Input& in) {
-    const std::vector<int32_t> before = visit_counts(search);
-    search.start_run();
-    const int32_t type = in.take<uint8_t>() % 3;
-    int32_t faults_left = 6;
-    std::vector<int32_t> observations;
-    std::unique_ptr<bool[]> masks;
-    std::vector<float> priors, values;
-    while (!search.finished()) {
-        const int32_t rows = search.select();
-        if (rows == 0) continue;
-        observations.assign(static_cast<size_t>(rows) * observation_size, 0);
-        masks.reset(new bool[static_cast<size_t>(rows) * action_count]);
-        search.write_leaves(observations.data(), type, masks.get());
-        // A prior and a value a row, then a few entries anywhere; the mask says which count.
-        priors.assign(static_cast<size_t>(rows) * action_count, 0.0f);
-        values.assign(static_cast<size_t>(rows), 0.0f);
+// Answers from the input: a prior and a value a row, then a few entries anywhere. After six
+// refused answers every answer is a good one, so that a run completes.
+class InputEvaluator final : public Evaluator {
+public:
+    InputEvaluator(const Search& search, fuzz::Input& in, int32_t type)
+        : Evaluator(type), search_(search), in_(in) {}
+
+    LeafRows room(int32_t rows) override {
+        observations_.assign(static_cast<size_t>(rows) * observation_size, 0);
+        masks_.reset(new bool[static_cast<size_t>(rows) * action_count]);
+        return {observations_.data(), masks_.get()};
+    }
+
+    LeafAnswer evaluate(int32_t rows) override {
+        if (first_bad >= 0) std::abort();  // the last answer should have been refused
+        priors_.assign(static_cast<size_t>(rows) * action_count, 0.0f);
+        values_.assign(static_cast<size_t>(rows), 0.0f);
         for (int32_t r = 0; r < rows; ++r) {
-            std::fill_n(priors.begin() + static_cast<ptrdiff_t>(r) * action_count, action_count,
-                        take_float(in));
-            values[r] = take_float(in);
+            std::fill_n(priors_.begin() + static_cast<ptrdiff_t>(r) * action_count, action_count,
+                        take_float(in_));
+            values_[r] = take_float(in_);
         }
-        for (uint8_t pokes = in.take<uint8_t>() % 4; pokes > 0; --pokes)
-            priors[in.take<uint32_t>() % priors.size()] = take_float(in);
-        bool faulty = false;
-        int32_t first_bad = -1;
+        for (uint8_t pokes = in_.take<uint8_t>() % 4; pokes > 0; --pokes)
+            priors_[in_.take<uint32_t>() % priors_.size()] = take_float(in_);
+        // The first row the search must refuse (the mask says which priors count).
+        first_bad = -1;
         for (int32_t r = 0; r < rows && first_bad < 0; ++r) {
-            bool bad = !(values[r] >= -1.0f && values[r] <= 1.0f);
+            bool bad = !(values_[r] >= -1.0f && values_[r] <= 1.0f);
             for (int32_t a = 0; a < action_count; ++a) {
-                const float p = priors[static_cast<size_t>(r) * action_count + a];
-                if (masks[static_cast<size_t>(r) * action_count + a] &&
+                const float p = priors_[static_cast<size_t>(r) * action_count + a];
+                if (masks_[static_cast<size_t>(r) * action_count + a] &&
                     !(std::isfinite(p) && p >= 0.0f))
                     bad = true;
             }
             if (bad) first_bad = r;
         }
-        faulty = first_bad >= 0;
-        if (faulty && faults_left-- <= 0) {  // enough refusals: a good answer this time
-            std::fill(priors.begin(), priors.end(), 1.0f);
-            std::fill(values.begin(), values.end(), 0.0f);
-            faulty = false;
+        if (first_bad >= 0 && faults_left_-- <= 0) {
+            std::fill(priors_.begin(), priors_.end(), 1.0f);
+            std::fill(values_.begin(), values_.end(), 0.0f);
+            first_bad = -1;
         }
-        const std::vector<int32_t> counts = visit_counts(search);
-        const LeafFault fault = search.check(priors.data(), values.data());
-        if (faulty != (fault.row >= 0)) std::abort();
-        if (!faulty) {
-            search.apply(priors.data(), values.data());
+        counts_before = visit_counts(search_);
+        return {priors_.data(), values_.data()};
+    }
+
+    int32_t first_bad = -1;              // of the last answer, until its refusal is seen
+    std::vector<int32_t> counts_before;  // the visit counts before the last answer
+
+private:
+    const Search& search_;
+    fuzz::Input& in_;
+    int32_t faults_left_ = 6;
+    std::vector<int32_t> observations_;
+    std::unique_ptr<bool[]> masks_;
+    std::vector<float> priors_, values_;
+};
+
+// Runs until a run completes; each refused answer must be the one expected, taken back.
+void run_with_answers(Search& search, fuzz::Input& in) {
+    const std::vector<int32_t> before = visit_counts(search);
+    InputEvaluator evaluator(search, in, in.take<uint8_t>() % 3);
+    for (;;) {
+        try {
+            search.run(evaluator);
+        } catch (const AnswerRefused& refused) {
+            if (refused.fault.row < 0 || refused.fault.row != evaluator.first_bad ||
+                !refused.fault.what)
+                std::abort();
+            if (visit_counts(search) != evaluator.counts_before) std::abort();
+            for (int32_t t = 0; t < search.size(); ++t)
+                if (search.tree(t).node(0).pending != 0) std::abort();
+            evaluator.first_bad = -1;
             continue;
         }
-        if (fault.row != first_bad || !fault.what) std::abort();
-        search.cancel();
-        if (visit_counts(search) != counts) std::abort();
-        for (int32_t t = 0; t < search.size(); ++t)
-            if (search.tree(t).node(0).pending != 0) std::abort();
+        if (evaluator.first_bad >= 0) std::abort();
+        break;
     }
     check_run(search, before);
 }

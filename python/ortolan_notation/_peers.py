@@ -62,6 +62,14 @@ def _pgx_plane(df: int, dr: int, promotion: str) -> int:
     return PGX_LINES + 14 * line + (along + 7 if along < 0 else along + 6)
 
 
+class ActionTable(np.ndarray):
+    """A read-only table of action numbers, one row of 4,672 per side to move (0 White, 1 Black).
+
+    A plain ndarray in every way; its own class keeps NumPy's ndarray documentation out of
+    ``help(ortolan_notation)``, which documents the tables by their values alone.
+    """
+
+
 def _table(plane_of: PlaneRule) -> npt.NDArray[np.intp]:
     """Peer's number of each of this environment's actions, one row per side to move."""
     table = np.empty((2, 73, 64), dtype=np.intp)
@@ -77,17 +85,18 @@ def _table(plane_of: PlaneRule) -> npt.NDArray[np.intp]:
             if side == 1:
                 dr = -dr
             table[side, plane] = (sources % 8 * 8 + rank) * 73 + plane_of(df, dr, promotion)
-    flat = table.reshape(2, ACTIONS)
+    flat = table.reshape(2, ACTIONS).view(ActionTable)
     flat.flags.writeable = False
     return flat
 
 
 def _inverse(table: npt.NDArray[np.intp]) -> npt.NDArray[np.intp]:
-    inverse = np.empty_like(table)
+    inverse = np.empty(table.shape, dtype=np.intp)
     for side in (0, 1):
         inverse[side, table[side]] = np.arange(ACTIONS)
-    inverse.flags.writeable = False
-    return inverse
+    view = inverse.view(ActionTable)
+    view.flags.writeable = False
+    return view
 
 
 TO_PETTINGZOO = _table(_pettingzoo_plane)

@@ -55,6 +55,16 @@ class VectorCore:
     def observe(
         self, observation: npt.NDArray[np.generic], action_mask: npt.NDArray[np.bool_]
     ) -> None: ...
+    def progress(
+        self,
+    ) -> tuple[
+        int,
+        npt.NDArray[np.uint32],
+        npt.NDArray[np.uint32],
+        npt.NDArray[np.uint32],
+        npt.NDArray[np.int32],
+        npt.NDArray[np.int32],
+    ]: ...
 
 class SearchCore:
     def __init__(

@@ -11,7 +11,7 @@ import numpy as np
 import numpy.typing as npt
 
 import ortolan
-from ortolan_vector import _core
+from ortolan_vector import _checks, _core
 
 ACTION_COUNT = 4672
 
@@ -21,22 +21,6 @@ Evaluator = Callable[
 ]
 
 _DTYPE_CODES = {np.dtype(np.uint8): 0, np.dtype(np.float32): 1, np.dtype(np.int32): 2}
-
-
-def _whole(name: str, value: object, low: int, high: int | None = None) -> int:
-    if isinstance(value, bool) or not isinstance(value, int | np.integer):
-        raise TypeError(f"{name} must be an int, not {type(value).__name__}")
-    number = int(value)
-    if number < low or (high is not None and number > high):
-        bound = f"in [{low}, {high}]" if high is not None else f"at least {low}"
-        raise ValueError(f"{name} must be {bound}, got {number}")
-    return number
-
-
-def _real(name: str, value: object) -> float:
-    if isinstance(value, bool) or not isinstance(value, int | float | np.integer | np.floating):
-        raise TypeError(f"{name} must be a number, not {type(value).__name__}")
-    return float(value)
 
 
 class SearchResult:
@@ -54,35 +38,57 @@ class SearchResult:
         self.visit_counts = visit_counts
         self.root_values = root_values
 
+    def _weights(self, temperature: npt.ArrayLike) -> npt.NDArray[np.float64]:
+        """Per root, ``visits ** (1 / temperature)`` scaled so that the largest is 1; for
+        temperature 0, 1 on the most visited action (the lowest on a tie). Rows of roots
+        without visits are zero."""
+        temperatures = _checks.per_root("temperature", temperature, len(self.visit_counts))
+        if not (np.isfinite(temperatures).all() and (temperatures >= 0.0).all()):
+            raise ValueError("temperature must be finite and >= 0")
+        counts = self.visit_counts
+        weights = np.zeros(counts.shape, np.float64)
+        cold = temperatures == 0.0
+        if cold.any():
+            rows = np.flatnonzero(cold)
+            weights[rows, counts[rows].argmax(axis=1)] = 1.0
+        if not cold.all():
+            # Powers taken through logarithms, scaled by the largest count of each root, so
+            # that a small temperature does not overflow.
+            rows = np.flatnonzero(~cold)
+            with np.errstate(divide="ignore"):
+                logs = np.log(counts[rows].astype(np.float64))
+            top = logs.max(axis=1, keepdims=True)
+            top[~np.isfinite(top)] = 0.0
+            weights[rows] = np.exp((logs - top) / temperatures[rows, None])
+        weights[counts.max(axis=1) == 0] = 0.0
+        return weights
+
+    def policy(self, temperature: npt.ArrayLike = 1.0) -> npt.NDArray[np.float32]:
+        """(N, 4672) float32: per root the distribution ``visits ** (1 / temperature)``,
+        normalised to sum to 1 (temperature 0: all on the most visited action). A root whose
+        game has ended has a row of zeros. ``temperature`` is a number or one per root."""
+        weights = self._weights(temperature)
+        totals = weights.sum(axis=1, keepdims=True)
+        np.divide(weights, totals, out=weights, where=totals > 0)
+        return weights.astype(np.float32)
+
     def select_actions(
-        self, temperature: float = 0.0, seed: int | np.random.Generator | None = None
+        self, temperature: npt.ArrayLike = 0.0, seed: int | np.random.Generator | None = None
     ) -> npt.NDArray[np.int32]:
         """One action per root: -1 where the game has ended.
 
         With temperature 0 the most visited action (the lowest on a tie); otherwise an action
         drawn with probability proportional to ``visits ** (1 / temperature)``.
+        ``temperature`` is a number or an array of one per root.
         """
-        temperature = _real("temperature", temperature)
-        if not (math.isfinite(temperature) and temperature >= 0.0):
-            raise ValueError(f"temperature must be finite and >= 0, got {temperature}")
-        counts = self.visit_counts
-        ended = counts.max(axis=1) == 0
-        if temperature == 0.0:
-            chosen = counts.argmax(axis=1)
-        else:
-            # Powers taken through logarithms, scaled by the largest count of each root, so
-            # that a small temperature does not overflow.
-            with np.errstate(divide="ignore"):
-                logs = np.log(counts.astype(np.float64))
-            top = logs.max(axis=1, keepdims=True)
-            top[~np.isfinite(top)] = 0.0
-            weights = np.exp((logs - top) / temperature)
-            cumulative = np.cumsum(weights, axis=1)
-            draws = np.random.default_rng(seed).random(len(counts)) * cumulative[:, -1]
-            chosen = (cumulative <= draws[:, None]).sum(axis=1)
-            # A draw rounded up to the total lands on the last action with any weight.
-            last = ACTION_COUNT - 1 - (weights[:, ::-1] > 0).argmax(axis=1)
-            chosen = np.minimum(chosen, last)
+        weights = self._weights(temperature)
+        ended = self.visit_counts.max(axis=1) == 0
+        cumulative = np.cumsum(weights, axis=1)
+        draws = np.random.default_rng(seed).random(len(weights)) * cumulative[:, -1]
+        chosen = (cumulative <= draws[:, None]).sum(axis=1)
+        # A draw rounded up to the total lands on the last action with any weight.
+        last = ACTION_COUNT - 1 - (weights[:, ::-1] > 0).argmax(axis=1)
+        chosen = np.minimum(chosen, last)
         return np.where(ended, -1, chosen).astype(np.int32)
 
 
@@ -114,29 +120,30 @@ class Search:
         states = _root_states(roots)
         if dtype is None:
             dtype = getattr(roots, "dtype", np.uint8)
-        code = _DTYPE_CODES.get(np.dtype(dtype))
+        try:
+            code = _DTYPE_CODES.get(np.dtype(dtype))
+        except TypeError:
+            code = None
         if code is None:
             raise ValueError(
                 f"dtype must be numpy.uint8, numpy.float32 or numpy.int32, not {dtype}"
             )
         self.dtype = np.dtype(dtype)
-        self.simulations = _whole("simulations", simulations, 1, 2**31 - 1)
+        self.simulations = _checks.whole("simulations", simulations, 1, 2**31 - 1)
         if leaves_per_batch is None:
             # Enough leaves a batch that an evaluator call is shared by several dozen leaves,
             # and few enough a tree that virtual losses do not blur its search.
             leaves_per_batch = max(1, min(8, 64 // max(1, len(states))))
-        leaves = _whole("leaves_per_batch", leaves_per_batch, 1, 4096)
+        leaves = _checks.whole("leaves_per_batch", leaves_per_batch, 1, 4096)
         threads = (os.process_cpu_count() or 1) if threads is None else threads
-        threads = _whole("threads", threads, 1, 1024)
-        if seed is None:
-            seed = int.from_bytes(os.urandom(8), "little")
-        seed = _whole("seed", seed, 0, 2**64 - 1)
+        threads = _checks.whole("threads", threads, 1, 1024)
+        seed = _checks.seed(seed)
         self._core = _core.SearchCore(
             states,
             self.simulations,
-            _real("c_puct", c_puct),
-            _real("dirichlet_alpha", dirichlet_alpha),
-            _real("dirichlet_fraction", dirichlet_fraction),
+            _checks.real("c_puct", c_puct),
+            _checks.real("dirichlet_alpha", dirichlet_alpha),
+            _checks.real("dirichlet_fraction", dirichlet_fraction),
             leaves,
             threads,
             code,
@@ -162,10 +169,10 @@ class Search:
         every visit a root has had. A run that the evaluator interrupts with an exception
         keeps the batches it finished.
         """
-        added = 0 if simulations is None else _whole("simulations", simulations, 1, 2**31 - 1)
+        added = 0 if simulations is None else _checks.whole("simulations", simulations, 1, 2**31 - 1)
         limit = -1.0
         if seconds is not None:
-            limit = _real("seconds", seconds)
+            limit = _checks.real("seconds", seconds)
             if not (math.isfinite(limit) and limit >= 0.0):
                 raise ValueError(f"seconds must be finite and >= 0, got {limit}")
             if simulations is None:
@@ -182,14 +189,14 @@ class Search:
 
     def principal_variation(self, root: int = 0, length: int = 64) -> list[str]:
         """The most visited line from a root, in UCI text, up to ``length`` moves."""
-        root = _whole("root", root, 0, self.num_roots - 1)
-        moves = self._core.principal_variation(root, _whole("length", length, 0, 4096))
+        root = _checks.whole("root", root, 0, self.num_roots - 1)
+        moves = self._core.principal_variation(root, _checks.whole("length", length, 0, 4096))
         return [_uci_of(move) for move in moves]
 
     def proven_mate(self, root: int = 0) -> int:
         """n > 0 when the tree proves that the root's side to move mates in n plies, -n when
         it proves that side mated in n plies, 0 otherwise."""
-        return int(self._core.proven_mate(_whole("root", root, 0, self.num_roots - 1)))
+        return int(self._core.proven_mate(_checks.whole("root", root, 0, self.num_roots - 1)))
 
     def advance(self, actions: npt.ArrayLike) -> None:
         """Moves each root on by its action, keeping the chosen child's subtree.
@@ -197,7 +204,7 @@ class Search:
         A root whose game has ended takes -1 and stays; an action that is not legal at its
         root raises ValueError naming every such root, with nothing changed.
         """
-        self._core.advance(_actions(actions, self.num_roots))
+        self._core.advance(_checks.actions(actions, self.num_roots))
 
     def reset_roots(self, roots: Any, mask: npt.ArrayLike | None = None) -> None:
         """Starts the trees where ``mask`` is true (all without a mask) over from ``roots``.
@@ -211,10 +218,7 @@ class Search:
         if mask is None:
             chosen = np.arange(self.num_roots)
         else:
-            flags = np.asarray(mask)
-            if flags.dtype != np.bool_ or flags.shape != (self.num_roots,):
-                raise ValueError(f"mask must be a bool array of shape ({self.num_roots},)")
-            chosen = np.flatnonzero(flags)
+            chosen = np.flatnonzero(_checks.flags("mask", mask, self.num_roots))
         self._core.reset_roots([int(i) for i in chosen], [states[int(i)] for i in chosen])
 
 
@@ -242,12 +246,3 @@ def _root_states(roots: Any) -> list[ortolan.State]:
     raise TypeError(
         f"roots must be a VectorOrtolan or a sequence of ortolan.State, not {type(roots).__name__}"
     )
-
-
-def _actions(actions: npt.ArrayLike, count: int) -> npt.NDArray[np.int32]:
-    array = np.asarray(actions)
-    if array.dtype.kind not in "iu" or array.shape != (count,):
-        raise ValueError(f"actions must be an integer array of shape ({count},)")
-    if array.size and (array.min() < -(2**31) or array.max() > 2**31 - 1):
-        raise ValueError("actions must fit in int32")
-    return array.astype(np.int32)

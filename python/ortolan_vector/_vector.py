@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import os
-import secrets
 from collections.abc import Sequence
 from typing import TYPE_CHECKING, Any, Literal, cast
 
@@ -11,6 +10,7 @@ import numpy as np
 import numpy.typing as npt
 
 import ortolan
+from ortolan_vector import _checks
 from ortolan_vector._core import VectorCore
 
 try:
@@ -71,26 +71,6 @@ def _autoreset_name(mode: object) -> AutoresetName:
     return cast("AutoresetName", mode)
 
 
-def _as_actions(actions: object, num_envs: int) -> npt.NDArray[np.int32]:
-    """The actions as a C-contiguous int32 array of shape (num_envs,)."""
-    array = np.asarray(actions)
-    if array.dtype == object and all(
-        isinstance(a, int | np.integer) and not isinstance(a, bool) for a in array.flat
-    ):
-        if any(not INT32.min <= int(a) <= INT32.max for a in array.flat):
-            raise ValueError("actions must lie in the int32 range")
-        array = array.astype(np.int64)
-    if array.dtype.kind not in "iu":
-        raise TypeError(f"actions must be integers, not an array of {array.dtype}")
-    if array.shape != (num_envs,):
-        raise ValueError(f"actions must have shape ({num_envs},), not {array.shape}")
-    if array.dtype != np.int32:
-        if array.size and (array.min() < INT32.min or array.max() > INT32.max):
-            raise ValueError("actions must lie in the int32 range")
-        array = array.astype(np.int32)
-    return np.ascontiguousarray(array)
-
-
 class VectorOrtolan(_Base):
     """``num_envs`` ortolan games side by side, each slot behaving exactly as an
     ``ortolan.Ortolan`` driven with the same calls.
@@ -99,15 +79,20 @@ class VectorOrtolan(_Base):
     ``[n, p, row, file]`` is square ``row * 8 + file`` of plane ``p`` of slot ``n``, drawn from
     the seat of the side to move, and mask entry ``plane * 64 + square`` is action
     ``plane * 64 + square`` of ``Ortolan.get_actions``. Rewards are White's (+1 White mates,
-    -1 Black mates, 0 otherwise); ``info["to_play"]`` is the side to move after the call.
+    -1 Black mates, 0 otherwise); ``info["to_play"]`` is the side to move after the call,
+    ``info["plies"]`` each slot's plies since its last reset and ``info["mover_reward"]`` the
+    step's reward for the side that moved (0 from ``reset``).
 
     ``threads=None`` uses every core available to the process; results are the same for any
     number of threads. ``dtype`` is ``numpy.uint8`` (every plane clipped to 0..255),
     ``numpy.float32`` or ``numpy.int32`` (exactly ``Ortolan``'s values). ``autoreset_mode`` is
     ``"next_step"``, ``"same_step"`` or ``"disabled"`` (or Gymnasium's ``AutoresetMode``);
     ``max_plies`` truncates a game after that many plies since its slot's last reset;
-    ``seed`` seeds the slots' random streams (used by ``roll_out``).
+    ``seed`` (an int in [0, 2**64), as ``Search`` takes) seeds the slots' random streams
+    (used by ``roll_out``). After ``close()`` every call but ``close()`` raises RuntimeError.
     """
+
+    closed = False
 
     def __init__(
         self,
@@ -150,7 +135,7 @@ class VectorOrtolan(_Base):
         self.dtype: np.dtype[Any] = observation_dtype
         self.autoreset_mode: AutoresetName = mode
         self.max_plies = None if max_plies is None else int(max_plies)
-        self._core = VectorCore(
+        self._core: VectorCore | None = VectorCore(
             self.num_envs,
             min(int(threads), self.num_envs),
             _OBSERVATION_TYPES[observation_dtype],
@@ -158,7 +143,7 @@ class VectorOrtolan(_Base):
             self.max_plies or 0,
         )
         self.threads: int = self._core.threads
-        self._core.seed(self._seed_value(seed))
+        self._core.seed(_checks.seed(seed))
         self._started = False
         self.metadata = {
             "autoreset_mode": mode if gymnasium is None else AutoresetMode(_mode_value(mode))
@@ -189,14 +174,6 @@ class VectorOrtolan(_Base):
     def observation_space(self, space: Any) -> None:
         self._observation_space = space
 
-    @staticmethod
-    def _seed_value(seed: int | None) -> int:
-        if seed is None:
-            return secrets.randbits(64)
-        if isinstance(seed, bool) or not isinstance(seed, int | np.integer):
-            raise TypeError(f"seed must be an int or None, not {type(seed).__name__}")
-        return int(seed) % 2**64
-
     def _output(self, out: object) -> Observation:
         """The caller's buffers, or new ones."""
         if out is None:
@@ -204,13 +181,30 @@ class VectorOrtolan(_Base):
                 "observation": np.empty((self.num_envs, PLANES, 8, 8), dtype=self.dtype),
                 "action_mask": np.empty((self.num_envs, ACTIONS), dtype=np.bool_),
             }
-        if not isinstance(out, dict) or set(out) != {"observation", "action_mask"}:
-            raise ValueError('out must be a dict of the two arrays "observation" and "action_mask"')
+        if not isinstance(out, dict):
+            raise TypeError(f"out must be a dict of two arrays, not {type(out).__name__}")
+        if set(out) != {"observation", "action_mask"}:
+            raise ValueError('out must hold exactly the two arrays "observation" and "action_mask"')
         return cast("Observation", out)
 
-    def _require_game(self) -> None:
+    def _live(self) -> VectorCore:
+        """The compiled core, while the environment is open."""
+        if self._core is None:
+            raise RuntimeError("this VectorOrtolan is closed")
+        return self._core
+
+    def _game(self) -> VectorCore:
+        """The compiled core, once every slot holds a game."""
+        core = self._live()
         if not self._started:
             raise RuntimeError("call reset() before stepping, listing or rolling out games")
+        return core
+
+    def close(self, **kwargs: Any) -> None:
+        """Ends the environment and stops its threads. Every later call but ``close()`` (which
+        may be called again) raises RuntimeError."""
+        self._core = None
+        self.closed = True
 
     def reset(
         self,
@@ -223,28 +217,46 @@ class VectorOrtolan(_Base):
         slots where the (N,) bool mask is true. ``options={"fens": fens}`` starts slot ``i``
         from the FEN text ``fens[i]`` (``None``: the start position) as a fresh game. ``seed``
         reseeds every slot's random stream. Returns every slot's observation and the info."""
+        core = self._live()
         reset_mask = fens = None
         if options is not None:
-            if not isinstance(options, dict) or not set(options) <= {"reset_mask", "fens"}:
+            if not isinstance(options, dict):
+                raise TypeError(f"options must be a dict, not {type(options).__name__}")
+            if not set(options) <= {"reset_mask", "fens"}:
                 raise ValueError('options may hold only "reset_mask" and "fens"')
             reset_mask = options.get("reset_mask")
             fens = options.get("fens")
             if reset_mask is not None:
-                reset_mask = np.asarray(reset_mask)
-                if reset_mask.dtype != np.bool_ or reset_mask.shape != (self.num_envs,):
-                    raise ValueError(f"reset_mask must be a bool array of shape ({self.num_envs},)")
-                reset_mask = np.ascontiguousarray(reset_mask)
+                reset_mask = _checks.flags("reset_mask", reset_mask, self.num_envs)
             if fens is not None and (
                 isinstance(fens, str | bytes) or not isinstance(fens, Sequence)
             ):
-                raise ValueError("fens must be a sequence of num_envs entries, each a str or None")
+                raise TypeError("fens must be a sequence of num_envs entries, each a str or None")
         output = self._output(out)
         if seed is not None:
-            self._core.seed(self._seed_value(seed))
-        self._core.reset(output["observation"], output["action_mask"], reset_mask, fens)
+            core.seed(_checks.seed(seed))
+        core.reset(output["observation"], output["action_mask"], reset_mask, fens)
         self._started = True
         to_play = output["observation"][:, 112, 0, 0].astype(np.int8)
-        return output, {"to_play": to_play, "_to_play": np.ones(self.num_envs, dtype=np.bool_)}
+        plies = core.progress()[5]
+        return output, self._info(to_play, plies, np.zeros(self.num_envs, dtype=np.float32))
+
+    def _info(
+        self,
+        to_play: npt.NDArray[np.int8],
+        plies: npt.NDArray[np.int32],
+        mover_reward: npt.NDArray[np.float32],
+    ) -> dict[str, Any]:
+        """The info of reset and step, each entry with its Gymnasium mask of slots."""
+        every = np.ones(self.num_envs, dtype=np.bool_)
+        return {
+            "to_play": to_play,
+            "_to_play": every,
+            "plies": plies,
+            "_plies": every.copy(),
+            "mover_reward": mover_reward,
+            "_mover_reward": every.copy(),
+        }
 
     def step(
         self, actions: npt.ArrayLike, out: Observation | None = None
@@ -259,8 +271,8 @@ class VectorOrtolan(_Base):
         Every action is checked before any is played: an action that is not legal in a slot
         that is not being reset raises ``ValueError`` naming each such slot, with no slot
         changed. ``out`` is a dict of the two arrays to fill instead of new ones."""
-        self._require_game()
-        chosen = _as_actions(actions, self.num_envs)
+        core = self._game()
+        chosen = _checks.actions(actions, self.num_envs)
         output = self._output(out)
         n = self.num_envs
         rewards = np.empty(n, dtype=np.float32)
@@ -268,16 +280,22 @@ class VectorOrtolan(_Base):
         truncations = np.empty(n, dtype=np.bool_)
         to_play = np.empty(n, dtype=np.int8)
         observation, mask = output["observation"], output["action_mask"]
-        self._core.step(chosen, observation, mask, rewards, terminations, truncations, to_play)
-        info: dict[str, Any] = {"to_play": to_play, "_to_play": np.ones(n, dtype=np.bool_)}
+        core.step(chosen, observation, mask, rewards, terminations, truncations, to_play)
+        # The side that moved is the one not to move now (a slot reset by this step has
+        # reward 0 whichever side it names).
+        # (+ 0.0 turns the -0.0 of a negated draw into 0.0)
+        mover_reward = np.where(to_play == 1, rewards, -rewards) + np.float32(0.0)
+        plies = core.progress()[5]
+        info = self._info(to_play, plies, mover_reward)
         if self.autoreset_mode == "same_step":
             ended = terminations | truncations
             if ended.any():
-                self._report_final(info, ended, output, to_play)
+                self._report_final(core, info, ended, output, to_play)
         return output, rewards, terminations, truncations, info
 
     def _report_final(
         self,
+        core: VectorCore,
         info: dict[str, Any],
         ended: npt.NDArray[np.bool_],
         output: Observation,
@@ -293,43 +311,50 @@ class VectorOrtolan(_Base):
             final_obs[i] = {"observation": final_observation[k], "action_mask": final_mask[k]}
         final_to_play = np.zeros(self.num_envs, dtype=np.int8)
         final_to_play[slots] = to_play[slots]
-        self._core.reset_ended(output["observation"], output["action_mask"])
+        plies = info["plies"]
+        final_plies = np.where(ended, plies, 0).astype(np.int32)
+        core.reset_ended(output["observation"], output["action_mask"])
         to_play[slots] = output["observation"][slots, 112, 0, 0]
+        plies[slots] = 0
         info["final_obs"] = final_obs
         info["_final_obs"] = ended
-        info["final_info"] = {"to_play": final_to_play, "_to_play": ended.copy()}
+        info["final_info"] = {
+            "to_play": final_to_play,
+            "_to_play": ended.copy(),
+            "plies": final_plies,
+            "_plies": ended.copy(),
+        }
         info["_final_info"] = ended.copy()
 
     def legal_actions(self) -> tuple[npt.NDArray[np.int32], npt.NDArray[np.int32]]:
         """``(actions, counts)``: per slot its legal actions in ascending order, padded with
         -1 to the largest count of the batch (at least one column), and their number."""
-        self._require_game()
-        actions, counts = self._core.legal_actions()
+        actions, counts = self._game().legal_actions()
         return actions, counts
 
     def roll_out(self) -> npt.NDArray[np.int32]:
         """One ``Ortolan.roll_out`` per slot on all threads, each drawing from its slot's
         stream: the result from White's point of view. The slot stays where its playout
         stopped; a slot whose game ended counts as ended for autoreset."""
-        self._require_game()
-        return self._core.roll_out()
+        return self._game().roll_out()
 
     def save_state(self, slot: int) -> ortolan.State:
         """A snapshot of one slot, interchangeable with ``Ortolan.save_state``'s."""
-        return self._core.save_state(slot)
+        return self._live().save_state(slot)
 
     def save_states(self) -> list[ortolan.State]:
         """A snapshot of every slot."""
-        return self._core.save_states()
+        return self._live().save_states()
 
     def restore_state(self, slot: int, state: ortolan.State) -> Observation:
         """Puts a snapshot (from any ``Ortolan`` or slot) back into one slot and returns that
         slot's observation and mask. The slot counts as not ended."""
+        core = self._live()
         output: Observation = {
             "observation": np.empty((PLANES, 8, 8), dtype=self.dtype),
             "action_mask": np.empty(ACTIONS, dtype=np.bool_),
         }
-        self._core.restore_state(slot, state, output["observation"], output["action_mask"])
+        core.restore_state(slot, state, output["observation"], output["action_mask"])
         self._started = True
         return output
 
@@ -338,10 +363,11 @@ class VectorOrtolan(_Base):
     ) -> Observation:
         """Puts one snapshot back into every slot, all checked before any slot changes, and
         returns every slot's observation and mask."""
+        core = self._live()
         if isinstance(states, str | bytes) or not isinstance(states, Sequence):
             raise TypeError("states must be a sequence of ortolan.State")
         output = self._output(out)
-        self._core.restore_states(list(states), output["observation"], output["action_mask"])
+        core.restore_states(list(states), output["observation"], output["action_mask"])
         self._started = True
         return output
 

@@ -73,6 +73,42 @@ void Search::reset_root(int32_t index, const Board& root) {
                         reserve_for(settings_));
 }
 
+namespace {
+
+std::string refusal_text(const LeafFault& fault) {
+    std::string text = "evaluate's answer for leaf " + std::to_string(fault.row) + ": ";
+    if (fault.action >= 0) text += "action " + std::to_string(fault.action) + "'s ";
+    return text + fault.what;
+}
+
+}  // namespace
+
+AnswerRefused::AnswerRefused(const LeafFault& refused)
+    : std::invalid_argument(refusal_text(refused)), fault(refused) {}
+
+void Search::run(Evaluator& evaluator, int32_t added, double seconds) {
+    start_run(added, seconds);
+    while (!finished()) {
+        const int32_t rows = select();
+        if (rows == 0) continue;
+        LeafFault fault;
+        try {
+            const LeafRows leaves = evaluator.room(rows);
+            write_leaves(leaves.observations, evaluator.observation_type(), leaves.masks);
+            const LeafAnswer answer = evaluator.evaluate(rows);
+            fault = check(answer.priors, answer.values);
+            if (fault.row < 0) apply(answer.priors, answer.values);
+        } catch (...) {
+            cancel();
+            throw;
+        }
+        if (fault.row >= 0) {
+            cancel();
+            throw AnswerRefused(fault);
+        }
+    }
+}
+
 void Search::start_run(int32_t added, double seconds) {
     for (SearchTree& tree : trees_) tree.start_run(settings_, added);
     timed_ = seconds >= 0.0;
@@ -113,7 +149,6 @@ int32_t Search::select() {
 }
 
 void Search::write_leaves(void* observations, int32_t type, bool* masks) {
-    constexpr size_t planes = observation_planes * 64;
     const size_t per_tree = static_cast<size_t>(settings_.leaves_per_batch);
     each_tree([&](size_t t) {
         const SearchTree& tree = trees_[t];
@@ -121,15 +156,7 @@ void Search::write_leaves(void* observations, int32_t type, bool* masks) {
         for (const PendingVisit& visit : tree.pending()) {
             if (visit.slot < 0) continue;
             const Board& board = boards_[t * per_tree + static_cast<size_t>(visit.slot)];
-            if (type == observation_uint8)
-                search_board::write_observation(board,
-                                                static_cast<uint8_t*>(observations) + row * planes);
-            else if (type == observation_float32)
-                search_board::write_observation(board,
-                                                static_cast<float*>(observations) + row * planes);
-            else
-                search_board::write_observation(board,
-                                                static_cast<int32_t*>(observations) + row * planes);
+            write_observation_row(board, type, observations, row);
             bool* mask = masks + row * action_count;
             std::memset(mask, 0, action_count);
             const SearchNode& leaf = tree.node(visit.leaf);

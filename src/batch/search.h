@@ -8,6 +8,7 @@
 //   check       the answer is tested before anything changes;
 //   apply       the leaves are expanded and their values backed up, or cancel takes the batch
 //               back when the answer was refused.
+// run(evaluator) is that loop; the steps stay public for the tests that look between them.
 // A run valued by random playouts is one parallel pass over the trees. Each tree is touched by
 // one thread at a time and draws from its own random stream, so the results do not depend on
 // how the trees are split among threads.
@@ -15,14 +16,49 @@
 
 #include <chrono>
 #include <cstdint>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
+#include "batch/observation_type.h"
 #include "batch/search_tree.h"
 #include "batch/thread_pool.h"
-#include "batch/vector_ortolan.h"
 #include "engine/board.h"
 
 namespace ortolan {
+
+// Where the leaves of a batch are written, and the evaluator's answer for them.
+struct LeafRows {
+    void* observations;  // rows x observation_size values of the evaluator's observation type
+    bool* masks;         // rows x action_count
+};
+struct LeafAnswer {
+    const float* priors;  // rows x action_count
+    const float* values;  // rows
+};
+
+// What values the leaves of a run. For each batch the search asks for room for its rows,
+// writes the leaves there and asks for the answer; what either call returns stays valid until
+// the next call. Either may throw: the batch is taken back and the exception goes on to the
+// caller of run.
+class Evaluator {
+public:
+    explicit Evaluator(int32_t observation_type) : observation_type_(observation_type) {}
+    virtual ~Evaluator() = default;
+    int32_t observation_type() const { return observation_type_; }
+    virtual LeafRows room(int32_t rows) = 0;
+    virtual LeafAnswer evaluate(int32_t rows) = 0;
+
+private:
+    int32_t observation_type_;
+};
+
+// An answer that check refused; the batch was taken back.
+class AnswerRefused : public std::invalid_argument {
+public:
+    explicit AnswerRefused(const LeafFault& fault);
+    LeafFault fault;
+};
 
 class Search {
 public:
@@ -36,6 +72,13 @@ public:
     const SearchSettings& settings() const { return settings_; }
     const SearchTree& tree(int32_t index) const { return trees_[index]; }
 
+    // Starts a run and goes round select, write_leaves, the evaluator, check and apply until
+    // finished(). An answer check refuses is taken back and thrown as AnswerRefused; an
+    // exception from the evaluator is thrown on after the batch is taken back. Either way the
+    // trees are as before the batch, and a later run completes them. `added` and `seconds`
+    // are start_run's.
+    void run(Evaluator& evaluator, int32_t added = 0, double seconds = -1.0);
+
     // A run tops every root up to settings().simulations visits when `added` is 0 and adds
     // `added` visits to each root otherwise; with `seconds` >= 0 it also ends once that much
     // time has passed, after at least one batch.
@@ -45,7 +88,7 @@ public:
     // The steps of a batch. select returns the number of leaves to evaluate (the rows of the
     // batch); check returns the fault of the lowest row, if any.
     int32_t select();
-    // Observations as `type` (observation_uint8, _float32 or _int32 of the batched environment).
+    // Observations as `type`, one of the codes of batch/observation_type.h.
     void write_leaves(void* observations, int32_t type, bool* masks);
     LeafFault check(const float* priors, const float* values);
     void apply(const float* priors, const float* values);

@@ -1,5 +1,6 @@
 // The Board operations a search needs, in one place: play a legal move as a step does, list
-// the legal moves, judge the end of the game and write the observation.
+// the legal moves and judge the end of the game (observations are written as a batch writes
+// them, batch/observation_type.h).
 #pragma once
 
 #include <cstdint>
@@ -25,13 +26,6 @@ inline float end_value(const Board& board, int32_t legal_count) {
     const Outcome outcome = board.outcome(legal_count);
     if (!outcome.done) return not_ended;
     return outcome.reward != 0 ? -1.0f : 0.0f;
-}
-
-// The observation of the position as 119 x 64 values of T: exact for int32, clipped to
-// 0..255 for uint8.
-template <class T>
-void write_observation(const Board& board, T* out) {
-    board.write_observation(out);
 }
 
 }  // namespace ortolan::search_board

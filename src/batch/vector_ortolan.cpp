@@ -17,7 +17,7 @@ VectorOrtolan::VectorOrtolan(int32_t num_envs, int32_t threads, int32_t observat
       autoreset_(autoreset),
       max_plies_(max_plies) {
     if (num_envs < 1) throw std::invalid_argument("num_envs must be at least 1");
-    if (observation_type < observation_uint8 || observation_type > observation_int32)
+    if (!known_observation_type(observation_type))
         throw std::invalid_argument("unknown observation type");
     if (autoreset < autoreset_next_step || autoreset > autoreset_disabled)
         throw std::invalid_argument("unknown autoreset mode");
@@ -43,30 +43,18 @@ void VectorOrtolan::start_game(Slot& slot, const char* fen) {
     slot::refresh_legal(slot.board);
     slot.plies = 0;
     slot.ended = false;
+    ++slot.games;
 }
 
 void VectorOrtolan::write_row(const Board& board, void* observation, uint8_t* mask) const {
-    switch (observation_type_) {
-        case observation_uint8:
-            board.write_observation(static_cast<uint8_t*>(observation));
-            break;
-        case observation_float32:
-            board.write_observation(static_cast<float*>(observation));
-            break;
-        default:
-            board.write_observation(static_cast<int32_t*>(observation));
-            break;
-    }
+    write_observation_row(board, observation_type_, observation, 0);
     slot::write_mask(board, mask);
 }
 
 void VectorOrtolan::write(int32_t i, const BatchOutput& out) const {
-    static constexpr size_t element_size[] = {sizeof(uint8_t), sizeof(float), sizeof(int32_t)};
     const auto row = static_cast<size_t>(i);
-    write_row(slots_[row].board,
-              static_cast<char*>(out.observation) +
-                  row * observation_size * element_size[observation_type_],
-              out.mask + row * action_count);
+    write_observation_row(slots_[row].board, observation_type_, out.observation, row);
+    slot::write_mask(slots_[row].board, out.mask + row * action_count);
 }
 
 void VectorOrtolan::reset(const uint8_t* selected, const char* const* fens,
@@ -106,6 +94,8 @@ int32_t VectorOrtolan::step(const int32_t* actions, const StepOutput& out) {
             Slot& slot = slots_[i];
             Outcome result{0, 0};
             bool truncated = false;
+            slot.games_before = slot.games;
+            slot.played = resetting(slot) ? -1 : actions[i];
             if (resetting(slot)) {
                 start_game(slot, nullptr);
             } else {
@@ -119,9 +109,11 @@ int32_t VectorOrtolan::step(const int32_t* actions, const StepOutput& out) {
             out.terminated[i] = static_cast<uint8_t>(result.done);
             out.truncated[i] = truncated;
             out.to_play[i] = static_cast<int8_t>(slot.board.side);
+            slot.games_after = slot.games;
             write(i, out.batch);
         }
     });
+    ++steps_;
     return 0;
 }
 
@@ -130,6 +122,7 @@ void VectorOrtolan::reset_ended(const BatchOutput& out) {
         for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
             if (!slots_[i].ended) continue;
             start_game(slots_[i], nullptr);
+            slots_[i].games_after = slots_[i].games;
             write(i, out);
         }
     });
@@ -170,6 +163,7 @@ void VectorOrtolan::roll_out(int32_t* results) {
                 wrapping_add(slot.plies, wrapping_add(slot.board.total_move_count, -before));
             const Outcome result = slot.board.outcome(slot::refresh_legal(slot.board));
             if (result.done || (max_plies_ > 0 && slot.plies >= max_plies_)) slot.ended = true;
+            ++slot.games;
         }
     });
 }
@@ -190,6 +184,7 @@ void VectorOrtolan::restore_state(int32_t i, const State& state, void* observati
     slot.board.load_state(state);
     slot::refresh_legal(slot.board);
     slot.ended = false;
+    ++slot.games;
     write_row(slot.board, observation, mask);
 }
 
@@ -221,9 +216,22 @@ void VectorOrtolan::restore_states(const State* const* states, const BatchOutput
             slot.board.load_state(*states[i]);
             slot::refresh_legal(slot.board);
             slot.ended = false;
+            ++slot.games;
             write(i, out);
         }
     });
+}
+
+void VectorOrtolan::progress(uint32_t* games, uint32_t* games_before, uint32_t* games_after,
+                             int32_t* played, int32_t* plies) const {
+    for (size_t i = 0; i < slots_.size(); ++i) {
+        const Slot& slot = slots_[i];
+        games[i] = slot.games;
+        games_before[i] = slot.games_before;
+        games_after[i] = slot.games_after;
+        played[i] = slot.played;
+        plies[i] = slot.plies;
+    }
 }
 
 void VectorOrtolan::observe(const BatchOutput& out) {

@@ -10,19 +10,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "batch/observation_type.h"
 #include "batch/thread_pool.h"
 #include "engine/board.h"
 #include "extras/state.h"
 
 namespace ortolan {
-
-// Values of one slot's observation: 119 planes of 64 squares, row-major [plane][square].
-inline constexpr int32_t observation_size = observation_planes * 64;
-
-// Element type of the observations: exact int32, uint8 clipped to 0..255, or float32.
-inline constexpr int32_t observation_uint8 = 0;
-inline constexpr int32_t observation_float32 = 1;
-inline constexpr int32_t observation_int32 = 2;
 
 // What becomes of a slot whose game has ended (terminated, or truncated at max_plies): with
 // next_step the following step resets it and ignores its action; with same_step the step
@@ -102,10 +95,25 @@ public:
     // Writes every slot's observation and mask as they stand.
     void observe(const BatchOutput& out);
 
+    // What a search following the slots reads after a step, one value a slot in each array.
+    // A slot's game counter moves on at every start of a game in the slot (reset, FEN,
+    // autoreset) and at every change of its position other than by a step (restore_state,
+    // roll_out). games: the counter now; games_before and games_after: the counter as the
+    // last step began and as it (and reset_ended) finished; played: the action the last step
+    // played, -1 when it reset the slot; plies: plies since the slot's last reset.
+    void progress(uint32_t* games, uint32_t* games_before, uint32_t* games_after, int32_t* played,
+                  int32_t* plies) const;
+    // Successful steps since the VectorOrtolan was made.
+    uint64_t steps() const { return steps_; }
+
 private:
     struct Slot {
         Board board;
-        int32_t plies = 0;     // since the slot's last reset
+        int32_t plies = 0;   // since the slot's last reset
+        uint32_t games = 0;  // see progress()
+        uint32_t games_before = 0;
+        uint32_t games_after = 0;
+        int32_t played = -1;
         uint64_t random = 0;   // the slot's random stream
         Move pending = 0;      // the move of the action being played
         bool ended = false;    // see ended()
@@ -126,6 +134,7 @@ private:
     int32_t observation_type_;
     int32_t autoreset_;
     int32_t max_plies_;
+    uint64_t steps_ = 0;
 };
 
 }  // namespace ortolan

@@ -42,14 +42,12 @@ private:
     SearchCore& core_;
 };
 
-// A game to search from: the snapshot restored into a fresh Board, with its move counter.
+// A game to search from: the snapshot as the start of a game.
 Board game_of(const py::handle& item, size_t index) {
     if (!py::isinstance<State>(item))
         throw py::type_error("roots[" + std::to_string(index) + "] is not an ortolan.State");
-    const State& state = item.cast<const State&>();
     Board board;
-    board.load_state(state);
-    board.total_move_count = state.total_move_count;
+    board.load_game(item.cast<const State&>());
     return board;
 }
 
@@ -93,59 +91,41 @@ py::array_t<float> answer_part(const py::handle& part, const char* name, py::ssi
     return py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(array);
 }
 
-void run_with(SearchCore& core, const py::function& evaluate, int32_t added, double seconds) {
-    Search& search = *core.search;
-    {
-        py::gil_scoped_release unlocked;
-        search.start_run(added, seconds);
-    }
-    for (;;) {
-        int32_t rows = 0;
-        {
-            py::gil_scoped_release unlocked;
-            if (search.finished()) return;
-            rows = search.select();
-        }
-        if (rows == 0) continue;
+// The Python callable as the search's evaluator. The search calls it with the interpreter lock
+// released; each call takes the lock for as long as it deals with Python objects, and the
+// object itself is made and dropped with the lock held.
+class PythonEvaluator final : public Evaluator {
+public:
+    PythonEvaluator(int32_t type, const py::function& evaluate)
+        : Evaluator(type), evaluate_(evaluate) {}
+
+    LeafRows room(int32_t rows) override {
+        py::gil_scoped_acquire locked;
         const py::ssize_t m = rows;
-        py::array observations;
-        if (core.type == observation_uint8)
-            observations =
-                py::array_t<uint8_t>({m, py::ssize_t{119}, py::ssize_t{8}, py::ssize_t{8}});
-        else if (core.type == observation_float32)
-            observations =
-                py::array_t<float>({m, py::ssize_t{119}, py::ssize_t{8}, py::ssize_t{8}});
-        else
-            observations =
-                py::array_t<int32_t>({m, py::ssize_t{119}, py::ssize_t{8}, py::ssize_t{8}});
-        py::array_t<bool> masks({m, static_cast<py::ssize_t>(action_count)});
-        {
-            py::gil_scoped_release unlocked;
-            search.write_leaves(observations.mutable_data(), core.type, masks.mutable_data());
-        }
-        LeafFault fault;
-        try {
-            const py::object answer = evaluate(observations, masks);
-            if (!py::isinstance<py::tuple>(answer) || py::len(answer) != 2)
-                throw py::value_error("evaluate must return a pair (priors, values)");
-            const py::tuple pair = answer;
-            const py::array_t<float> priors = answer_part(pair[0], "priors", m, true);
-            const py::array_t<float> values = answer_part(pair[1], "values", m, false);
-            py::gil_scoped_release unlocked;
-            fault = search.check(priors.data(), values.data());
-            if (fault.row < 0) search.apply(priors.data(), values.data());
-        } catch (...) {
-            search.cancel();
-            throw;
-        }
-        if (fault.row >= 0) {
-            search.cancel();
-            std::string where = "evaluate's answer for leaf " + std::to_string(fault.row) + ": ";
-            if (fault.action >= 0) where += "action " + std::to_string(fault.action) + "'s ";
-            throw py::value_error(where + fault.what);
-        }
+        observations_ =
+            py::array(observation_dtype(observation_type()),
+                      {m, py::ssize_t{observation_planes}, py::ssize_t{8}, py::ssize_t{8}});
+        masks_ = py::array_t<bool>({m, static_cast<py::ssize_t>(action_count)});
+        return {observations_.mutable_data(), masks_.mutable_data()};
     }
-}
+
+    LeafAnswer evaluate(int32_t rows) override {
+        py::gil_scoped_acquire locked;
+        const py::object answer = evaluate_(observations_, masks_);
+        if (!py::isinstance<py::tuple>(answer) || py::len(answer) != 2)
+            throw py::value_error("evaluate must return a pair (priors, values)");
+        const py::tuple pair = answer;
+        priors_ = answer_part(pair[0], "priors", rows, true);
+        values_ = answer_part(pair[1], "values", rows, false);
+        return {priors_.data(), values_.data()};
+    }
+
+private:
+    py::function evaluate_;
+    py::array observations_;
+    py::array_t<bool> masks_;
+    py::array_t<float> priors_, values_;
+};
 
 }  // namespace
 
@@ -174,7 +154,11 @@ void bind_search(py::module_& m) {
         .def("run",
              [](SearchCore& core, const py::function& evaluate, int32_t added, double seconds) {
                  BusyGuard busy(core);
-                 run_with(core, evaluate, added, seconds);
+                 PythonEvaluator evaluator(core.type, evaluate);
+                 {
+                     py::gil_scoped_release unlocked;
+                     core.search->run(evaluator, added, seconds);
+                 }
                  return results(*core.search);
              })
         .def("run_rollouts",

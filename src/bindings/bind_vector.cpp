@@ -43,19 +43,9 @@ private:
     std::unique_lock<std::mutex> lock_;
 };
 
-py::dtype observation_dtype(const VectorOrtolan& env) {
-    switch (env.observation_type()) {
-        case observation_uint8:
-            return py::dtype::of<uint8_t>();
-        case observation_float32:
-            return py::dtype::of<float>();
-        default:
-            return py::dtype::of<int32_t>();
-    }
-}
-
 // The data of an array that has exactly the dtype and shape given, C-contiguous and
-// writeable; anything else is a ValueError naming what was expected.
+// writeable. Anything else names what was expected: a TypeError for an object that is not an
+// array or has another dtype, a ValueError for another shape, layout or a read-only array.
 void* array_data(const py::handle& value, const char* name, const py::dtype& dtype,
                  std::initializer_list<py::ssize_t> shape, bool writeable = true) {
     auto expected = [&] {
@@ -66,9 +56,10 @@ void* array_data(const py::handle& value, const char* name, const py::dtype& dty
         for (py::ssize_t extent : shape) text += (n++ ? ", " : "") + std::to_string(extent);
         return text + (shape.size() == 1 ? ",)" : ")");
     };
-    if (!py::isinstance<py::array>(value)) throw py::value_error(expected());
+    if (!py::isinstance<py::array>(value)) throw py::type_error(expected());
     const auto array = py::reinterpret_borrow<py::array>(value);
-    bool ok = array.dtype().equal(dtype) && array.ndim() == static_cast<py::ssize_t>(shape.size());
+    if (!array.dtype().equal(dtype)) throw py::type_error(expected());
+    bool ok = array.ndim() == static_cast<py::ssize_t>(shape.size());
     ok = ok && (array.flags() & py::array::c_style) && (!writeable || array.writeable());
     size_t axis = 0;
     for (py::ssize_t extent : shape) ok = ok && array.shape(axis++) == extent;
@@ -79,7 +70,8 @@ void* array_data(const py::handle& value, const char* name, const py::dtype& dty
 BatchOutput batch_output(const VectorCore& core, const py::handle& observation,
                          const py::handle& mask) {
     const py::ssize_t n = core.env.num_envs();
-    return {array_data(observation, "observation", observation_dtype(core.env), {n, 119, 8, 8}),
+    return {array_data(observation, "observation", observation_dtype(core.env.observation_type()),
+                       {n, 119, 8, 8}),
             static_cast<uint8_t*>(
                 array_data(mask, "action_mask", py::dtype::of<bool>(), {n, action_count}))};
 }
@@ -96,16 +88,16 @@ void reset(VectorCore& core, const py::handle& observation, const py::handle& ma
     std::vector<const char*> pointers;
     if (!fens.is_none()) {
         const char* expected = "fens must be a sequence of num_envs entries, each a str or None";
-        if (!py::isinstance<py::sequence>(fens) || py::isinstance<py::str>(fens) ||
-            py::len(fens) != static_cast<size_t>(n))
-            throw py::value_error(expected);
+        if (!py::isinstance<py::sequence>(fens) || py::isinstance<py::str>(fens))
+            throw py::type_error(expected);
+        if (py::len(fens) != static_cast<size_t>(n)) throw py::value_error(expected);
         const auto entries = py::reinterpret_borrow<py::sequence>(fens);
         texts.resize(static_cast<size_t>(n));
         pointers.assign(static_cast<size_t>(n), nullptr);
         for (int32_t i = 0; i < n; ++i) {
             const py::object entry = entries[static_cast<size_t>(i)];
             if (entry.is_none()) continue;
-            if (!py::isinstance<py::str>(entry)) throw py::value_error(expected);
+            if (!py::isinstance<py::str>(entry)) throw py::type_error(expected);
             texts[i] = entry.cast<std::string>();
             pointers[i] = texts[i].c_str();
         }
@@ -201,7 +193,8 @@ std::vector<State> save_states(VectorCore& core) {
 void restore_state(VectorCore& core, int64_t slot, const State& state,
                    const py::handle& observation, const py::handle& mask) {
     const int32_t i = checked_slot(core, slot);
-    void* obs = array_data(observation, "observation", observation_dtype(core.env), {119, 8, 8});
+    void* obs = array_data(observation, "observation",
+                           observation_dtype(core.env.observation_type()), {119, 8, 8});
     auto* legal = static_cast<uint8_t*>(
         array_data(mask, "action_mask", py::dtype::of<bool>(), {action_count}));
     Exclusive exclusive(core);
@@ -218,6 +211,18 @@ void restore_states(VectorCore& core, const std::vector<const State*>& states,
     Exclusive exclusive(core);
     py::gil_scoped_release released;
     core.env.restore_states(states.data(), out);
+}
+
+// (steps, games, games_before, games_after, played, plies): VectorOrtolan::steps and the
+// arrays of VectorOrtolan::progress.
+py::tuple progress(VectorCore& core) {
+    Exclusive exclusive(core);
+    const py::ssize_t n = core.env.num_envs();
+    py::array_t<uint32_t> games(n), before(n), after(n);
+    py::array_t<int32_t> played(n), plies(n);
+    core.env.progress(games.mutable_data(), before.mutable_data(), after.mutable_data(),
+                      played.mutable_data(), plies.mutable_data());
+    return py::make_tuple(core.env.steps(), games, before, after, played, plies);
 }
 
 void observe(VectorCore& core, const py::handle& observation, const py::handle& mask) {
@@ -255,6 +260,7 @@ void bind_vector(py::module_& m) {
              py::arg("observation"), py::arg("action_mask"))
         .def("restore_states", &restore_states, py::arg("states"), py::arg("observation"),
              py::arg("action_mask"))
+        .def("progress", &progress)
         .def("observe", &observe, py::arg("observation"), py::arg("action_mask"));
 }
 

@@ -134,6 +134,9 @@ public:
     StepResult restore_state(State state);
     // restore_state without the observation, reusing the Board's own storage for the copy.
     void load_state(const State& state);
+    // load_state for a game that starts from the snapshot, as a search's root does: the
+    // snapshot's step counter is taken too.
+    void load_game(const State& state);
     int32_t roll_out();
     int32_t roll_out(uint32_t seed);
     void render(GlyphSink& glyphs) const;

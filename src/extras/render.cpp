@@ -9,30 +9,30 @@ namespace ortolan {
 
 const char* const piece_glyphs[12] = {"♙", "♘", "♗", "♖", "♕", "♔", "♟", "♞", "♝", "♜", "♛", "♚"};
 
+namespace {
+
+// The piece on a square, the highest Piece when several bitboards hold it; -1 for none.
+int32_t piece_on(const Board& board, int32_t square) {
+    int32_t piece = -1;
+    for (int32_t i = 0; i < 12; ++i)
+        if (get_bit(board.bitboards[i], square)) piece = i;
+    return piece;
+}
+
+}  // namespace
+
+// The letter board is written out in full and flushed before the glyph board starts: both
+// streams often reach the same terminal or file, and C stdio holds its text until a newline or
+// a full buffer, so board rows written in turns would come out shuffled.
 void Board::render(GlyphSink& glyphs) const {
     std::printf("\n");
     for (int32_t row = 0; row < 8; ++row) {
-        const int32_t rank = 8 - row;
-        std::printf(" %d|", rank);
-        const PrintArg label[3] = {{" ", 0}, {nullptr, rank}, {"|", 0}};
-        glyphs.print(label, 3, false);
+        std::printf(" %d|", 8 - row);
         for (int32_t file = 0; file < 8; ++file) {
-            const int32_t square = row * 8 + file;
-            int32_t piece = -1;
-            for (int32_t i = 0; i < 12; ++i)
-                if (get_bit(bitboards[i], square)) piece = i;
+            const int32_t piece = piece_on(*this, row * 8 + file);
             std::printf("  %c", piece < 0 ? '.' : piece_letters[piece]);
-            if (piece < 0) {
-                const PrintArg empty[1] = {{"   .", 0}};
-                glyphs.print(empty, 1, false);
-            } else {
-                const PrintArg cell[2] = {{" ", 0}, {piece_glyphs[piece], 0}};
-                glyphs.print(cell, 2, false);
-            }
         }
         std::printf("\n");
-        const PrintArg newline[1] = {{"\n", 0}};
-        glyphs.print(newline, 1, true);
     }
     std::printf("   ------------------------");
     std::printf("\n");
@@ -46,6 +46,23 @@ void Board::render(GlyphSink& glyphs) const {
     std::printf("Castling:   %c%c%c%c\n\n\n", (castle & white_kingside) ? 'K' : '-',
                 (castle & white_queenside) ? 'Q' : '-', (castle & black_kingside) ? 'k' : '-',
                 (castle & black_queenside) ? 'q' : '-');
+    std::fflush(stdout);
+    for (int32_t row = 0; row < 8; ++row) {
+        const PrintArg label[3] = {{" ", 0}, {nullptr, 8 - row}, {"|", 0}};
+        glyphs.print(label, 3, false);
+        for (int32_t file = 0; file < 8; ++file) {
+            const int32_t piece = piece_on(*this, row * 8 + file);
+            if (piece < 0) {
+                const PrintArg empty[1] = {{"   .", 0}};
+                glyphs.print(empty, 1, false);
+            } else {
+                const PrintArg cell[2] = {{" ", 0}, {piece_glyphs[piece], 0}};
+                glyphs.print(cell, 2, false);
+            }
+        }
+        const PrintArg newline[1] = {{"\n", 0}};
+        glyphs.print(newline, 1, true);
+    }
     const PrintArg dashes[1] = {{"      -------------------------------", 0}};
     glyphs.print(dashes, 1, true);
     const PrintArg files[1] = {{"       a   b   c   d   e   f   g   h", 0}};

@@ -78,6 +78,11 @@ void Board::load_state(const State& state) {
     take_fields(*this, state);
 }
 
+void Board::load_game(const State& state) {
+    load_state(state);
+    total_move_count = state.total_move_count;
+}
+
 std::string state_text(const State& state) {
     std::string text = "State(\n";
     auto line = [&text](const char* name, int32_t value, const char* end) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,8 @@ namespace ortolan::search_support {
 
 // Fills priors (rows x action_count) and values (rows) for the observations and masks of a
 // batch of `rows` leaves (uint8 observations).
-using Evaluator = std::function<void(int32_t rows, const uint8_t* observations, const bool* masks,
-                                     float* priors, float* values)>;
+using Evaluate = std::function<void(int32_t rows, const uint8_t* observations, const bool* masks,
+                                    float* priors, float* values)>;
 
 inline void uniform(int32_t rows, const uint8_t*, const bool*, float* priors, float* values) {
     std::fill(priors, priors + static_cast<size_t>(rows) * action_count, 1.0f);
@@ -43,18 +44,36 @@ inline int32_t next_batch(Search& search, Batch& batch) {
     return rows;
 }
 
+// The C++ evaluator as the search's Evaluator, with uint8 observations.
+class FunctionEvaluator final : public Evaluator {
+public:
+    explicit FunctionEvaluator(const Evaluate& evaluate)
+        : Evaluator(observation_uint8), evaluate_(evaluate) {}
+    LeafRows room(int32_t rows) override {
+        batch_.observations.assign(static_cast<size_t>(rows) * observation_size, 0);
+        batch_.masks.reset(new bool[static_cast<size_t>(rows) * action_count]);
+        return {batch_.observations.data(), batch_.masks.get()};
+    }
+    LeafAnswer evaluate(int32_t rows) override {
+        batch_.priors.assign(static_cast<size_t>(rows) * action_count, 0.0f);
+        batch_.values.assign(static_cast<size_t>(rows), 0.0f);
+        evaluate_(rows, batch_.observations.data(), batch_.masks.get(), batch_.priors.data(),
+                  batch_.values.data());
+        return {batch_.priors.data(), batch_.values.data()};
+    }
+
+private:
+    const Evaluate& evaluate_;
+    Batch batch_;
+};
+
 // A whole run; the evaluator's answers must pass the search's checks.
-inline void run(Search& search, const Evaluator& evaluate) {
-    search.start_run();
-    Batch batch;
-    while (!search.finished()) {
-        const int32_t rows = next_batch(search, batch);
-        if (rows == 0) continue;
-        evaluate(rows, batch.observations.data(), batch.masks.get(), batch.priors.data(),
-                 batch.values.data());
-        const LeafFault fault = search.check(batch.priors.data(), batch.values.data());
-        ASSERT_LT(fault.row, 0) << fault.what;
-        search.apply(batch.priors.data(), batch.values.data());
+inline void run(Search& search, const Evaluate& evaluate) {
+    FunctionEvaluator evaluator(evaluate);
+    try {
+        search.run(evaluator);
+    } catch (const AnswerRefused& refused) {
+        ADD_FAILURE() << refused.what();
     }
 }
 

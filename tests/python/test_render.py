@@ -3,6 +3,8 @@ through print() on sys.stdout."""
 
 import contextlib
 import io
+import os
+import subprocess
 import sys
 
 import pytest
@@ -240,8 +242,7 @@ def test_glyph_board_follows_the_current_sys_stdout(env, monkeypatch):
 
 
 def test_without_sys_stdout_the_first_glyph_print_raises(env, monkeypatch, capfd):
-    # The error surfaces at the first interpreter print, after the process stream has received
-    # the opening newline and the first rank label.
+    # The error surfaces at the first interpreter print, after the whole letter board.
     flush_c_stdout()
     capfd.readouterr()
     monkeypatch.setattr(sys, "stdout", None)
@@ -249,4 +250,28 @@ def test_without_sys_stdout_the_first_glyph_print_raises(env, monkeypatch, capfd
         env.render()
     monkeypatch.undo()
     flush_c_stdout()
-    assert capfd.readouterr().out == "\n 8|"
+    assert capfd.readouterr().out == START_PROCESS_TEXT
+
+
+def test_on_a_terminal_the_two_boards_come_out_one_after_the_other():
+    # Both streams line-buffered on one pseudo-terminal, as in an interactive session.
+    leader, follower = os.openpty()
+    code = "import ortolan; env = ortolan.Ortolan(); env.reset(); env.render()"
+    environment = {**os.environ, "PYTHONIOENCODING": "utf-8"}
+    with subprocess.Popen(
+        [sys.executable, "-c", code], stdout=follower, stderr=subprocess.PIPE, env=environment
+    ) as child:
+        os.close(follower)
+        chunks = []
+        while True:
+            try:
+                chunk = os.read(leader, 4096)
+            except OSError:  # EIO once the child has closed the terminal
+                break
+            if not chunk:
+                break
+            chunks.append(chunk)
+        assert child.wait(timeout=30) == 0, child.stderr.read()
+    os.close(leader)
+    text = b"".join(chunks).decode().replace("\r\n", "\n")
+    assert text == START_PROCESS_TEXT + START_GLYPH_TEXT

@@ -320,6 +320,30 @@ def test_select_actions_draws_in_proportion_to_visits_raised_to_one_over_tempera
         result.select_actions(-1.0)
 
 
+def test_policy_rows_sum_to_one_or_are_zero_and_temperatures_go_per_root():
+    counts = np.zeros((3, ACTIONS), np.int32)
+    counts[0, [10, 20]] = [3, 1]
+    counts[2, [5, 6, 7]] = [2, 2, 4]
+    result = SearchResult(counts, np.zeros(3, np.float32))
+    policy = result.policy()
+    assert policy.dtype == np.float32
+    np.testing.assert_allclose(policy.sum(axis=1), [1, 0, 1], rtol=1e-6)
+    np.testing.assert_allclose(policy[0, [10, 20]], [0.75, 0.25])
+    np.testing.assert_allclose(policy[2, [5, 6, 7]], [0.25, 0.25, 0.5])
+    assert not policy[1].any()  # a finished root: zeros, never NaN
+    per_root = result.policy(np.array([0.0, 1.0, 0.5]))
+    np.testing.assert_allclose(per_root[0, [10, 20]], [1, 0])
+    np.testing.assert_allclose(per_root[2, [5, 6, 7]], [1 / 6, 1 / 6, 4 / 6], rtol=1e-6)
+    draws = np.array([result.select_actions([0.0, 0.0, 1.0], seed=s) for s in range(2000)])
+    assert set(draws[:, 0].tolist()) == {10}
+    assert (draws[:, 1] == -1).all()
+    assert abs(np.mean(draws[:, 2] == 7) - 0.5) < 0.04
+    with pytest.raises(ValueError, match="temperature"):
+        result.select_actions([1.0, 1.0])
+    with pytest.raises(ValueError, match="temperature"):
+        result.policy([1.0, -1.0, 1.0])
+
+
 def test_a_vector_environment_lends_its_games_as_they_stand():
     envs = VectorOrtolan(3, dtype=np.float32, threads=1)
     obs, _ = envs.reset(seed=0)

@@ -105,49 +105,51 @@ def malformed_outputs():
     }
     read_only = np.zeros((2, 4672), dtype=bool)
     read_only.flags.writeable = False
+    # Another type or dtype is a TypeError, another shape, layout or a read-only array a ValueError.
     return [
-        [good["observation"], good["action_mask"]],
-        {"observation": good["observation"]},
-        {**good, "extra": good["action_mask"]},
-        {**good, "observation": np.zeros((2, 119, 8, 8), dtype=np.int32)},
-        {**good, "observation": np.zeros((3, 119, 8, 8), dtype=np.uint8)},
-        {**good, "observation": np.zeros((2, 119, 64), dtype=np.uint8)},
-        {**good, "observation": np.zeros((2, 119, 8, 16), dtype=np.uint8)[..., ::2]},
-        {**good, "action_mask": np.zeros((2, 4672), dtype=np.uint8)},
-        {**good, "action_mask": read_only},
-        {**good, "action_mask": np.zeros((2, 4672), dtype=bool).tolist()},
+        (TypeError, [good["observation"], good["action_mask"]]),
+        (ValueError, {"observation": good["observation"]}),
+        (ValueError, {**good, "extra": good["action_mask"]}),
+        (TypeError, {**good, "observation": np.zeros((2, 119, 8, 8), dtype=np.int32)}),
+        (ValueError, {**good, "observation": np.zeros((3, 119, 8, 8), dtype=np.uint8)}),
+        (ValueError, {**good, "observation": np.zeros((2, 119, 64), dtype=np.uint8)}),
+        (ValueError, {**good, "observation": np.zeros((2, 119, 8, 16), dtype=np.uint8)[..., ::2]}),
+        (TypeError, {**good, "action_mask": np.zeros((2, 4672), dtype=np.uint8)}),
+        (ValueError, {**good, "action_mask": read_only}),
+        (TypeError, {**good, "action_mask": np.zeros((2, 4672), dtype=bool).tolist()}),
     ]
 
 
-@pytest.mark.parametrize("out", malformed_outputs())
-def test_malformed_out_is_refused_before_any_slot_moves(out):
+@pytest.mark.parametrize(("error", "out"), malformed_outputs())
+def test_malformed_out_is_refused_before_any_slot_moves(error, out):
     env = VectorOrtolan(2)
     env.reset()
     before = snapshots(env)
-    with pytest.raises(ValueError, match=r"out|observation|action_mask"):
+    with pytest.raises(error, match=r"out|observation|action_mask"):
         env.step([E4, E4], out=out)
-    with pytest.raises(ValueError, match=r"out|observation|action_mask"):
+    with pytest.raises(error, match=r"out|observation|action_mask"):
         env.reset(out=out)
     assert snapshots(env) == before
 
 
 @pytest.mark.parametrize(
-    ("options", "message"),
+    ("options", "error", "message"),
     [
-        ({"fens": ["8/8/8/8/8/8/8/K6k w - - 0 1"]}, "fens"),
-        ({"fens": "8/8/8/8/8/8/8/K6k w - - 0 1"}, "fens"),
-        ({"fens": [None, b"8/8/8/8/8/8/8/K6k w - - 0 1"]}, "fens"),
-        ({"reset_mask": [True, False, True]}, "reset_mask"),
-        ({"reset_mask": [1, 0]}, "reset_mask"),
-        ({"seed": 3}, "options"),
+        ({"fens": ["8/8/8/8/8/8/8/K6k w - - 0 1"]}, ValueError, "fens"),
+        ({"fens": "8/8/8/8/8/8/8/K6k w - - 0 1"}, TypeError, "fens"),
+        ({"fens": [None, b"8/8/8/8/8/8/8/K6k w - - 0 1"]}, TypeError, "fens"),
+        ({"reset_mask": [True, False, True]}, ValueError, "reset_mask"),
+        ({"reset_mask": [1, 0]}, TypeError, "reset_mask"),
+        ({"seed": 3}, ValueError, "options"),
+        ([("fens", None)], TypeError, "options"),
     ],
 )
-def test_malformed_reset_options_are_refused(options, message):
+def test_malformed_reset_options_are_refused(options, error, message):
     env = VectorOrtolan(2)
     env.reset()
     env.step([E4, E4])
     before = snapshots(env)
-    with pytest.raises(ValueError, match=message):
+    with pytest.raises(error, match=message):
         env.reset(options=options)
     assert snapshots(env) == before
 
@@ -377,3 +379,28 @@ def test_without_gymnasium_the_class_stands_on_numpy_alone():
     )
     assert result.returncode == 0, result.stderr
     assert result.stdout.split() == ["uint8", "[0.0,", "0.0]"]
+
+
+@pytest.mark.parametrize("mode", ["next_step", "same_step"])
+def test_info_counts_plies_since_each_start_and_gives_the_movers_reward(mode):
+    env = VectorOrtolan(3, autoreset_mode=mode)
+    _, info = env.reset(options={"fens": [None, WHITE_MATES_IN_ONE, BLACK_MATES_IN_ONE]})
+    assert info["plies"].tolist() == [0, 0, 0]
+    assert info["mover_reward"].tolist() == [0, 0, 0]
+    mates = env.legal_actions()[0][1:, 0]
+    _, rewards, *_, info = env.step([E4, *mates])
+    assert rewards.tolist() == [0, 1, -1]  # White's view
+    assert info["mover_reward"].tolist() == [0, 1, 1]  # both mates were the mover's win
+    if mode == "same_step":
+        assert info["plies"].tolist() == [1, 0, 0]
+        assert info["final_info"]["plies"].tolist() == [0, 1, 1]
+        second = [E5, E4, E4]  # the new games are at the start position
+    else:
+        assert info["plies"].tolist() == [1, 1, 1]
+        second = [E5, -1, -1]  # the ended games are reset, their actions ignored
+    *_, info = env.step(second)
+    assert info["plies"].tolist() == ([2, 1, 1] if mode == "same_step" else [2, 0, 0])
+    assert info["mover_reward"].tolist() == [0, 0, 0]
+    _, info = env.reset(options={"reset_mask": np.array([True, False, False])})
+    assert info["plies"].tolist()[0] == 0
+    assert info["plies"].tolist()[1:] == ([1, 1] if mode == "same_step" else [0, 0])
