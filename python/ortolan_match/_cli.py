@@ -63,6 +63,12 @@ def parser() -> argparse.ArgumentParser:
         default=2.0,
         help="seconds past its time after which a silent engine loses (default 2)",
     )
+    p.add_argument(
+        "--time-margin",
+        type=float,
+        default=0.0,
+        help="seconds a clock may fall below zero before the engine loses on time",
+    )
     p.add_argument("--quiet", action="store_true", help="no progress line after each pair")
     return p
 
@@ -112,6 +118,7 @@ def main(argv: Sequence[str] | None = None) -> int:
             sprt=sprt,
             pgn=args.pgn,
             margin=args.margin,
+            time_margin=args.time_margin,
             progress=None if args.quiet else sys.stdout,
         )
         try:

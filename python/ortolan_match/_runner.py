@@ -270,6 +270,7 @@ class Match:
         sprt: _stats.Sprt | None = None,
         pgn: str | None = None,
         margin: float = 2.0,
+        time_margin: float = 0.0,
         event: str = "ortolan-match",
         progress: TextIO | None = None,
     ):
@@ -284,6 +285,7 @@ class Match:
         self.sprt = sprt
         self.pgn = pgn
         self.margin = margin
+        self.time_margin = time_margin
         self.event = event
         self.progress = progress
         self.lock = threading.Lock()
@@ -334,7 +336,7 @@ class Match:
             used = mark - began
             if self.control.base is not None:
                 clocks[colour] -= used
-                if clocks[colour] < 0:
+                if clocks[colour] < -self.time_margin:
                     loss = "0-1" if colour == 0 else "1-0"
                     outcome = (loss, "time forfeit", f"{names[colour]} lost on time")
                     break
@@ -522,7 +524,8 @@ def anchor_specs(levels: Sequence[int]) -> Callable[[int], EngineSpec]:
     def at(level: int) -> EngineSpec:
         return EngineSpec(
             [command],
-            {"UCI_LimitStrength": "true", "UCI_Elo": str(level)},
+            # The runner's clock counts the round trip through the client as well.
+            {"UCI_LimitStrength": "true", "UCI_Elo": str(level), "Move Overhead": "100"},
             name=f"Stockfish UCI_Elo {level}",
         )
 

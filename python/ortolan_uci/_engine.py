@@ -82,6 +82,7 @@ class Game:
 
     fen: str = START_FEN
     actions: list[int] = field(default_factory=list)
+    texts: list[str] = field(default_factory=list)  # the moves as the GUI wrote them
     env: Any = None  # the VectorOrtolan (one slot) standing at the end of the moves
     ended: bool = False  # the game has ended by a rule, though it may have legal moves
 
@@ -226,15 +227,21 @@ class Engine:
         self.game = self._replay(fen, moves)
 
     def _replay(self, fen: str, moves: list[str]) -> Game:
-        """The game from the FEN through the moves, stopping at the first illegal one."""
-        env = ortolan_vector.VectorOrtolan(1, threads=1, autoreset_mode="disabled", **RULES)
-        try:
-            env.reset(options={"fens": [fen]})
-        except ValueError as error:
-            self.say(f"position fen {fen!r} refused: {error}; the start position instead")
-            fen, moves = START_FEN, []
-            env.reset(options={"fens": [fen]})
-        game = Game(fen, [], env)
+        """The game from the FEN through the moves, stopping at the first illegal one. A game
+        that goes on from the last one (a GUI sends the whole game every move) is continued."""
+        old = getattr(self, "game", None)
+        if old is not None and old.fen == fen and moves[: len(old.texts)] == old.texts:
+            game, moves = old, moves[len(old.texts) :]
+        else:
+            env = ortolan_vector.VectorOrtolan(1, threads=1, autoreset_mode="disabled", **RULES)
+            try:
+                env.reset(options={"fens": [fen]})
+            except ValueError as error:
+                self.say(f"position fen {fen!r} refused: {error}; the start position instead")
+                fen, moves = START_FEN, []
+                env.reset(options={"fens": [fen]})
+            game = Game(fen, [], [], env)
+        env = game.env
         for text in moves:
             state = env.save_state(0)
             try:
@@ -247,17 +254,19 @@ class Engine:
                 break
             _, _, terminated, truncated, _ = env.step(np.array([action], dtype=np.int32))
             game.actions.append(action)
+            game.texts.append(text)
             game.ended = bool(terminated[0] or truncated[0])
         return game
 
     def cmd_go(self, arguments: list[str]) -> None:
         self.finish_search()
+        received = time.monotonic()
         limits = self._limits(arguments)
         if limits is None:
             return
         self.stopping.clear()
         self.infinite = limits.infinite
-        self.worker = threading.Thread(target=self._search, args=(limits,), daemon=True)
+        self.worker = threading.Thread(target=self._search, args=(limits, received), daemon=True)
         self.worker.start()
 
     def cmd_stop(self, _: list[str]) -> None:
@@ -355,9 +364,9 @@ class Engine:
         env.reset(options={"fens": [" ".join(fields)]})
         return self._new_search(env)
 
-    def _search(self, limits: Limits) -> None:
+    def _search(self, limits: Limits, received: float) -> None:
         try:
-            self._search_and_answer(limits)
+            self._search_and_answer(limits, received)
         except Exception as error:
             self.say(f"search failed: {type(error).__name__}: {error}")
             self.send("bestmove " + self._any_legal_move())
@@ -369,8 +378,7 @@ class Engine:
         state = self.game.env.save_state(0)
         return ortolan_notation.action_to_uci(state, int(actions[0, 0]))
 
-    def _search_and_answer(self, limits: Limits) -> None:
-        started = time.monotonic()
+    def _search_and_answer(self, limits: Limits, started: float) -> None:
         _, counts = self.game.env.legal_actions()
         if counts[0] == 0:
             # Mate or stalemate: nothing to play. A GUI that waits for a search's end gets it.

@@ -169,7 +169,9 @@ class Search:
         every visit a root has had. A run that the evaluator interrupts with an exception
         keeps the batches it finished.
         """
-        added = 0 if simulations is None else _checks.whole("simulations", simulations, 1, 2**31 - 1)
+        added = (
+            0 if simulations is None else _checks.whole("simulations", simulations, 1, 2**31 - 1)
+        )
         limit = -1.0
         if seconds is not None:
             limit = _checks.real("seconds", seconds)
