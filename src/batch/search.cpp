@@ -7,6 +7,7 @@
 #include <string>
 
 #include "batch/search_board.h"
+#include "batch/splitmix.h"
 
 namespace ortolan {
 
@@ -69,8 +70,10 @@ void Search::reset_roots(const int32_t* indices, const Board* roots, int32_t cou
 
 void Search::reset_root(int32_t index, const Board& root) {
     check_root(root, index);
-    trees_[index].reset(root, TreeRandom(seed_, static_cast<uint64_t>(roots_made_++)),
-                        reserve_for(settings_));
+    // The playouts' key comes from a stream of its own, so that the noise stays as it was.
+    const uint64_t stream = static_cast<uint64_t>(roots_made_++);
+    uint64_t key = seed_ ^ 0x5851F42D4C957F2DULL ^ (stream * 0xD1B54A32D192ED03ULL);
+    trees_[index].reset(root, TreeRandom(seed_, stream), splitmix64(key), reserve_for(settings_));
 }
 
 namespace {

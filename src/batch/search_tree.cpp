@@ -9,7 +9,8 @@
 
 namespace ortolan {
 
-void SearchTree::reset(const Board& root, const TreeRandom& random, int32_t reserve_nodes) {
+void SearchTree::reset(const Board& root, const TreeRandom& random, uint64_t playout_key,
+                       int32_t reserve_nodes) {
     root_ = root;
     // The search never steps the root itself, so its action numbering is not needed.
     root_.ActionMap.clear();
@@ -20,7 +21,7 @@ void SearchTree::reset(const Board& root, const TreeRandom& random, int32_t rese
     root_priors_.clear();
     pending_.clear();
     random_ = random;
-    playout_key_ = random_.next();
+    playout_key_ = playout_key;
     playouts_ = 0;
     target_ = 0;
     noise_due_ = false;

@@ -73,7 +73,9 @@ struct LeafFault {
 
 class SearchTree {
 public:
-    void reset(const Board& root, const TreeRandom& random, int32_t reserve_nodes);
+    // `random` draws the root's noise; `playout_key` keys the seeds of the tree's playouts.
+    void reset(const Board& root, const TreeRandom& random, uint64_t playout_key,
+               int32_t reserve_nodes);
 
     const Board& root_board() const { return root_; }
     bool root_ended() const { return nodes_[0].kind == node_terminal; }
