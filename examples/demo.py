@@ -42,6 +42,7 @@ class SearchPlayer:
             dirichlet_fraction=0.0,
             threads=1,
             seed=self.seed,
+            rules="ortolan",
         )
         self.seed += 1
 

@@ -14,6 +14,7 @@ Squares count from a8 = 0 along the ranks to h1 = 63 (row 0 is rank 8). An actio
 
 import functools
 import threading
+import typing
 
 import numpy as np
 
@@ -88,22 +89,36 @@ def encode(source: int, target: int, promotion: str, side: int) -> int | None:
     return None
 
 
-def fen_of(state: ortolan.State) -> tuple[str, tuple[str, ...]]:
+def fen_of(state: typing.Any) -> tuple[str, tuple[str, ...]]:
     """The FEN text of a State's position and the letter of the piece on each of the 64
-    squares ("" when empty), White upper case.
+    squares ("" when empty), White upper case. For a snapshot of a game under chess rules (an
+    ``ortolan_vector.RuledState``) the clocks are the game's: the half-move clock and the
+    full-move number from its ply; a bare State gives its counter and full-move 1.
 
     Raises ValueError for an en passant square that is neither 64 (none) nor on the third or
     sixth rank, which FEN cannot name: a new ``State()`` has 0 there, and ``parse_fen`` takes
     whatever the text says. (Every other position field can only hold what a position holds.)
     """
-    fields = (state.side, state.castle, state.enpassant, state.no_progress_count)
+    fullmove = 1
+    inner = getattr(state, "state", None)
+    if isinstance(inner, ortolan.State) and getattr(state, "rules", "ortolan") != "ortolan":
+        state = inner
+        fullmove = max(state.total_move_count, 0) // 2 + 1
+    elif isinstance(inner, ortolan.State):
+        state = inner
+    fields = (state.side, state.castle, state.enpassant, state.no_progress_count, fullmove)
     return _fen(tuple(state.bitboards.tolist()), *fields)
 
 
 # The conversions of all the moves of one position read that position again and again.
 @functools.lru_cache(maxsize=256)
 def _fen(
-    bitboards: tuple[int, ...], side: int, castle: int, enpassant: int, no_progress: int
+    bitboards: tuple[int, ...],
+    side: int,
+    castle: int,
+    enpassant: int,
+    no_progress: int,
+    fullmove: int,
 ) -> tuple[str, tuple[str, ...]]:
     if enpassant != NO_SQUARE and not (0 <= enpassant < 64 and enpassant // 8 in (2, 5)):
         raise ValueError(f"{enpassant} is not an en passant square (16..23, 40..47 or 64)")
@@ -125,7 +140,7 @@ def _fen(
         rows.append(text + (str(empty) if empty else ""))
     castling = "".join(letter for bit, letter in enumerate("KQkq") if castle >> bit & 1) or "-"
     square = square_name(enpassant) if enpassant != NO_SQUARE else "-"
-    fen = f"{'/'.join(rows)} {'wb'[side]} {castling} {square} {no_progress} 1"
+    fen = f"{'/'.join(rows)} {'wb'[side]} {castling} {square} {no_progress} {fullmove}"
     return fen, tuple(board)
 
 

@@ -10,9 +10,12 @@ dict with
   flattened so that entry i is action i; all zero for the agent not to move.
 
 Rewards are +1 for the winner and -1 for the loser of a checkmate and 0 otherwise. A game ends
-by checkmate, stalemate, threefold repetition or 50 plies without a pawn move or capture: all
-agents are then terminated. With ``max_plies`` set, a game still running after that many
-plies is truncated instead.
+by the rule set's endings, ``rules`` as in ``ortolan_vector.VectorOrtolan``: under
+``"standard"`` (the default) by checkmate, stalemate, insufficient material, the third
+occurrence of a position or 100 half-moves without a pawn move or capture; under ``"fide"`` by
+the fifth occurrence or 150 half-moves instead; under ``"ortolan"`` by checkmate, stalemate,
+the third occurrence or 50 plies. All agents are then terminated. With ``max_plies`` set, a
+game still running after that many plies is truncated instead.
 """
 
 import typing
@@ -24,21 +27,23 @@ from pettingzoo.utils import wrappers  # type: ignore[import-untyped]
 
 import ortolan
 from ortolan_vector import VectorOrtolan
+from ortolan_vector._rules import RulesName, rules_name
 
 PLANES = 119
 ACTIONS = 73 * 64
 INT32 = np.iinfo(np.int32)
 
 
-def _observation_bounds() -> tuple[np.ndarray, np.ndarray]:
+def _observation_bounds(rules: RulesName) -> tuple[np.ndarray, np.ndarray]:
     """Per-plane bounds of what the planes can hold, broadcast to the (8, 8, 119) layout."""
     low = np.zeros(PLANES, dtype=np.int32)
     high = np.ones(PLANES, dtype=np.int32)
     for slot in range(8):
         high[14 * slot + 12 : 14 * slot + 14] = INT32.max  # repetition counts
-    # The move counter counts every step since the environment was made, across games and
-    # searches, and wraps around; the no-progress counter only ever counts up from 0.
-    low[113], high[113] = INT32.min, INT32.max
+    # Under "ortolan" rules the move counter counts every step since the environment was made,
+    # across games and searches, and wraps around; otherwise it is the game's ply. The
+    # no-progress counter only ever counts up from 0.
+    low[113], high[113] = (INT32.min if rules == "ortolan" else 0), INT32.max
     high[118] = INT32.max
     shape = (8, 8, PLANES)
     return np.broadcast_to(low, shape).copy(), np.broadcast_to(high, shape).copy()
@@ -66,8 +71,14 @@ class OrtolanChessEnv(AECEnv):  # type: ignore[misc]  # PettingZoo ships no type
         "render_fps": 1,
     }
 
-    def __init__(self, render_mode: str | None = None, max_plies: int | None = None):
+    def __init__(
+        self,
+        render_mode: str | None = None,
+        max_plies: int | None = None,
+        rules: RulesName = "standard",
+    ):
         super().__init__()
+        self.rules: RulesName = rules_name(rules)
         if render_mode is not None and render_mode not in self.metadata["render_modes"]:
             raise ValueError(f"render_mode must be None or 'human', not {render_mode!r}")
         if max_plies is not None and max_plies < 1:
@@ -77,10 +88,15 @@ class OrtolanChessEnv(AECEnv):  # type: ignore[misc]  # PettingZoo ships no type
         # One slot of the batched environment, on the calling thread: it writes observations and
         # masks straight into new arrays at every step and truncates at max_plies itself.
         self.game = VectorOrtolan(
-            1, threads=1, dtype=np.int32, autoreset_mode="disabled", max_plies=max_plies
+            1,
+            threads=1,
+            dtype=np.int32,
+            autoreset_mode="disabled",
+            max_plies=max_plies,
+            rules=self.rules,
         )
         self.possible_agents = ["player_0", "player_1"]
-        low, high = _observation_bounds()
+        low, high = _observation_bounds(self.rules)
         observation_space = gymnasium.spaces.Dict(
             {
                 "observation": gymnasium.spaces.Box(low=low, high=high, dtype=np.int32),
@@ -162,18 +178,23 @@ class OrtolanChessEnv(AECEnv):  # type: ignore[misc]  # PettingZoo ships no type
             gymnasium.logger.warn("render() called without a render_mode; nothing is drawn")
             return
         board = ortolan.Ortolan()
-        board.restore_state(self.game.save_state(0))
+        saved = self.game.save_state(0)
+        board.restore_state(getattr(saved, "state", saved))
         board.render()
 
     def close(self) -> None:
         pass
 
 
-def raw_env(render_mode: str | None = None, max_plies: int | None = None) -> OrtolanChessEnv:
-    return OrtolanChessEnv(render_mode=render_mode, max_plies=max_plies)
+def raw_env(
+    render_mode: str | None = None, max_plies: int | None = None, rules: RulesName = "standard"
+) -> OrtolanChessEnv:
+    return OrtolanChessEnv(render_mode=render_mode, max_plies=max_plies, rules=rules)
 
 
-def env(render_mode: str | None = None, max_plies: int | None = None) -> AECEnv:
+def env(
+    render_mode: str | None = None, max_plies: int | None = None, rules: RulesName = "standard"
+) -> AECEnv:
     """The environment behind PettingZoo's usual checks: actions in range, calls in order."""
-    wrapped = wrappers.AssertOutOfBoundsWrapper(raw_env(render_mode, max_plies))
+    wrapped = wrappers.AssertOutOfBoundsWrapper(raw_env(render_mode, max_plies, rules))
     return wrappers.OrderEnforcingWrapper(wrapped)

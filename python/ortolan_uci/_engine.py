@@ -22,9 +22,8 @@ NAME = "ortolan-uci"
 AUTHOR = "the ortolan developers"
 START_FEN = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1"
 
-# The rule set the engine's games are judged by: the batched environment's own until it takes
-# chess's ({"rules": "standard"}).
-RULES: dict[str, Any] = {}
+# The rule set the engine's games are judged by: chess's draws (python-chess's).
+RULES: dict[str, Any] = {"rules": "standard"}
 
 # A search runs in increments of this many seconds at most, so that `stop` or the clock is
 # noticed between them.
@@ -53,6 +52,12 @@ def move_budget(
     moves = max(1, min(moves_to_go or 30, 50))
     budget = min(available / moves + increment_ms, 0.8 * available)
     return max(budget, 1.0) / 1000.0
+
+
+def _inner(snapshot: Any) -> Any:
+    """The ortolan.State of a snapshot (a RuledState holds one): what the move conversions
+    read, the side to move and the pieces."""
+    return getattr(snapshot, "state", snapshot)
 
 
 def _spin(name: str, default: int, low: int, high: int) -> tuple[str, int, int, int]:
@@ -135,6 +140,8 @@ class Engine:
             COMMANDS[command](self, arguments)
         except Exception as error:  # a fault of ours must not end the engine
             self.say(f"error in {command}: {type(error).__name__}: {error}")
+            if command == "go" and self.worker is None:
+                self.send("bestmove " + self._any_legal_move())  # the GUI waits for one
         return True
 
     def cmd_uci(self, _: list[str]) -> None:
@@ -245,7 +252,7 @@ class Engine:
         for text in moves:
             state = env.save_state(0)
             try:
-                action = ortolan_notation.uci_to_action(state, text)
+                action = ortolan_notation.uci_to_action(_inner(state), text)
             except ValueError:
                 self.say(
                     f"illegal move {text} in {ortolan_notation.to_fen(state)}: "
@@ -297,6 +304,7 @@ class Engine:
                     numbers[word] = int(text or "")
                 except ValueError:
                     self.say(f"go: {word} needs an integer, not {text!r}")
+                    self.send("bestmove " + self._any_legal_move())  # the GUI waits for one
                     return None
             elif word in ("depth", "mate"):
                 next(words, None)  # not limits this search has: ignored with their value
@@ -306,7 +314,7 @@ class Engine:
         overhead = self.spins["move overhead"]
         if "movetime" in numbers:
             limits.seconds = max(1, numbers["movetime"] - overhead) / 1000.0
-        side = self.game.env.save_state(0).side
+        side = _inner(self.game.env.save_state(0)).side
         clock, increment = ("wtime", "winc") if side == 0 else ("btime", "binc")
         if clock in numbers:
             budget = move_budget(
@@ -376,7 +384,7 @@ class Engine:
         if counts[0] == 0:
             return "0000"
         state = self.game.env.save_state(0)
-        return ortolan_notation.action_to_uci(state, int(actions[0, 0]))
+        return ortolan_notation.action_to_uci(_inner(state), int(actions[0, 0]))
 
     def _search_and_answer(self, limits: Limits, started: float) -> None:
         _, counts = self.game.env.legal_actions()

@@ -5,7 +5,8 @@ class on NumPy otherwise. ``Search`` runs AlphaZero-style tree searches from man
 their leaves evaluated in batches.
 """
 
+from ortolan_vector._rules import RuledState
 from ortolan_vector._search import Search, SearchResult
 from ortolan_vector._vector import VectorOrtolan
 
-__all__ = ["Search", "SearchResult", "VectorOrtolan"]
+__all__ = ["RuledState", "Search", "SearchResult", "VectorOrtolan"]

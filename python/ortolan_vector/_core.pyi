@@ -8,12 +8,20 @@ import ortolan
 
 class VectorCore:
     def __init__(
-        self, num_envs: int, threads: int, observation_type: int, autoreset: int, max_plies: int
+        self,
+        num_envs: int,
+        threads: int,
+        observation_type: int,
+        autoreset: int,
+        max_plies: int,
+        rules: int = 0,
     ) -> None: ...
     @property
     def num_envs(self) -> int: ...
     @property
     def threads(self) -> int: ...
+    @property
+    def rules(self) -> int: ...
     def seed(self, arg0: int, /) -> None: ...
     def reset(
         self,
@@ -55,6 +63,7 @@ class VectorCore:
     def observe(
         self, observation: npt.NDArray[np.generic], action_mask: npt.NDArray[np.bool_]
     ) -> None: ...
+    def draw_claimable(self) -> npt.NDArray[np.bool_]: ...
     def progress(
         self,
     ) -> tuple[
@@ -78,6 +87,7 @@ class SearchCore:
         threads: int,
         dtype_code: int,
         seed: int,
+        rules: int = 0,
     ) -> None: ...
     @property
     def num_roots(self) -> int: ...

@@ -12,6 +12,7 @@ import numpy.typing as npt
 
 import ortolan
 from ortolan_vector import _checks, _core
+from ortolan_vector._rules import RULES, RuledState, RulesName, rules_name, rules_of, unwrap
 
 ACTION_COUNT = 4672
 
@@ -96,7 +97,10 @@ class Search:
     """AlphaZero's PUCT tree search over many games at once, one tree per root.
 
     ``roots`` is a ``VectorOrtolan`` (its games as they stand now; later changes to it do not
-    reach the search, and the search never changes it) or a sequence of ``ortolan.State``.
+    reach the search, and the search never changes it) or a sequence of snapshots. The search
+    plays by the roots' rules: a ``VectorOrtolan``'s, those of ``RuledState`` snapshots, or
+    ``rules`` given explicitly (``rules="ortolan"`` for bare ``ortolan.State`` objects).
+    Terminal values, in-tree repetitions and playouts follow them.
     ``run(evaluate)`` calls ``evaluate(observation, action_mask)`` with a batch of M leaves,
     (M, 119, 8, 8) of ``dtype`` and (M, 4672) bool, and expects ``(priors, values)``: (M, 4672)
     non-negative weights, renormalised over each leaf's legal actions, and (M,) values in
@@ -116,8 +120,10 @@ class Search:
         threads: int | None = None,
         dtype: npt.DTypeLike | None = None,
         seed: int | None = None,
+        rules: RulesName | None = None,
     ):
-        states = _root_states(roots)
+        self.rules: RulesName = _roots_rules(roots, rules)
+        states = _root_states(roots, self.rules)
         if dtype is None:
             dtype = getattr(roots, "dtype", np.uint8)
         try:
@@ -148,6 +154,7 @@ class Search:
             threads,
             code,
             seed,
+            RULES[self.rules],
         )
 
     @property
@@ -211,10 +218,11 @@ class Search:
     def reset_roots(self, roots: Any, mask: npt.ArrayLike | None = None) -> None:
         """Starts the trees where ``mask`` is true (all without a mask) over from ``roots``.
 
-        ``roots`` is a ``VectorOrtolan`` or a sequence of N ``ortolan.State``; root i is taken
-        from its entry i. A self-play loop calls this for the games that ended and restarted.
+        ``roots`` is a ``VectorOrtolan`` or a sequence of N snapshots, of the search's rules;
+        root i is taken from its entry i. A self-play loop calls this for the games that ended
+        and restarted.
         """
-        states = _root_states(roots)
+        states = _root_states(roots, self.rules)
         if len(states) != self.num_roots:
             raise ValueError(f"roots must hold {self.num_roots} games, not {len(states)}")
         if mask is None:
@@ -236,15 +244,38 @@ def _uci_of(move: int) -> str:
     return text + ("pnbrqk"[promoted % 6] if promoted else "")
 
 
-def _root_states(roots: Any) -> list[ortolan.State]:
+def _roots_rules(roots: Any, rules: object) -> RulesName:
+    """The rules of the roots: a VectorOrtolan's, the first snapshot's, or those given."""
+    own = getattr(roots, "rules", None)
+    if own is None and isinstance(roots, Sequence) and not isinstance(roots, str | bytes) and roots:
+        own = rules_of(roots[0]) if not isinstance(roots[0], ortolan.State) else None
+    if rules is None:
+        return rules_name(own if own is not None else "standard")
+    chosen = rules_name(rules)
+    if own is not None and own != chosen:
+        raise ValueError(f"the roots are played under {own!r} rules, not {chosen!r}")
+    return chosen
+
+
+def _root_states(roots: Any, rules: RulesName) -> list[ortolan.State]:
     save_states = getattr(roots, "save_states", None)
     if callable(save_states):
-        return list(save_states())
-    if isinstance(roots, Sequence) and not isinstance(roots, str | bytes):
-        states = list(roots)
-        if not states:
+        if getattr(roots, "rules", rules) != rules:
+            raise ValueError(f"the roots are played under {roots.rules!r} rules, not {rules!r}")
+        items = list(save_states())
+    elif isinstance(roots, Sequence) and not isinstance(roots, str | bytes):
+        items = list(roots)
+        if not items:
             raise ValueError("a search needs at least one root")
-        return states
+    else:
+        items = None
+    if items is not None:
+        return [
+            item
+            if not isinstance(item, ortolan.State | RuledState)
+            else unwrap(item, rules, f"roots[{i}]")
+            for i, item in enumerate(items)
+        ]
     raise TypeError(
         f"roots must be a VectorOrtolan or a sequence of ortolan.State, not {type(roots).__name__}"
     )

@@ -12,6 +12,7 @@ import numpy.typing as npt
 import ortolan
 from ortolan_vector import _checks
 from ortolan_vector._core import VectorCore
+from ortolan_vector._rules import RULES, RuledState, RulesName, rules_name, unwrap, wrap
 
 try:
     import gymnasium
@@ -43,16 +44,19 @@ _GYMNASIUM_MODES = {"NextStep": "next_step", "SameStep": "same_step", "Disabled"
 AutoresetName = Literal["next_step", "same_step", "disabled"]
 
 
-def _observation_bounds(dtype: np.dtype[Any]) -> tuple[npt.NDArray[Any], npt.NDArray[Any]]:
+def _observation_bounds(
+    dtype: np.dtype[Any], rules: RulesName
+) -> tuple[npt.NDArray[Any], npt.NDArray[Any]]:
     """Per-plane bounds of what the planes can hold, broadcast to (119, 8, 8)."""
     top = 255 if dtype == np.uint8 else INT32.max
     low = np.zeros(PLANES, dtype=np.float64)
     high = np.ones(PLANES, dtype=np.float64)
     for slot in range(8):
         high[14 * slot + 12 : 14 * slot + 14] = top  # repetition counts
-    # The move counter counts every step since the slot was made, across games, and wraps
-    # around; the no-progress counter only counts up from 0.
-    low[113], high[113] = (0, top) if dtype == np.uint8 else (INT32.min, INT32.max)
+    # Under "ortolan" rules the move counter counts every step since the slot was made, across
+    # games, and wraps around; otherwise it is the game's ply. The clocks only count up from 0.
+    wraps = rules == "ortolan" and dtype != np.uint8
+    low[113], high[113] = (INT32.min, INT32.max) if wraps else (0, top)
     high[118] = top
     shape = (PLANES, 8, 8)
     return (
@@ -90,6 +94,14 @@ class VectorOrtolan(_Base):
     ``max_plies`` truncates a game after that many plies since its slot's last reset;
     ``seed`` (an int in [0, 2**64), as ``Search`` takes) seeds the slots' random streams
     (used by ``roll_out``). After ``close()`` every call but ``close()`` raises RuntimeError.
+
+    ``rules`` is the rule set (see the README's table): ``"standard"`` ends games as
+    python-chess's ``is_game_over()`` does (mate, stalemate, insufficient material, the third
+    occurrence, 100 half-moves without a pawn move or capture); ``"fide"`` by the automatic
+    endings only (the fifth occurrence, 150 half-moves), with ``info["draw_claimable"]`` telling
+    where the side to move could claim a draw; ``"ortolan"`` is exactly ``Ortolan``'s rules and
+    observation. Under ``"standard"`` and ``"fide"`` plane 118 is the half-move clock, plane 113
+    the game's ply, and snapshots are ``RuledState`` objects.
     """
 
     closed = False
@@ -103,6 +115,7 @@ class VectorOrtolan(_Base):
         autoreset_mode: AutoresetName | AutoresetMode = "next_step",
         max_plies: int | None = None,
         seed: int | None = None,
+        rules: RulesName = "standard",
     ) -> None:
         if isinstance(num_envs, bool) or not isinstance(num_envs, int | np.integer):
             raise TypeError(f"num_envs must be an int, not {type(num_envs).__name__}")
@@ -124,6 +137,7 @@ class VectorOrtolan(_Base):
             )
         observation_dtype = cast("np.dtype[Any]", chosen)
         mode = _autoreset_name(autoreset_mode)
+        self.rules: RulesName = rules_name(rules)
         if max_plies is not None and (
             isinstance(max_plies, bool) or not isinstance(max_plies, int | np.integer)
         ):
@@ -141,6 +155,7 @@ class VectorOrtolan(_Base):
             _OBSERVATION_TYPES[observation_dtype],
             _AUTORESET_MODES[mode],
             self.max_plies or 0,
+            RULES[self.rules],
         )
         self.threads: int = self._core.threads
         self._core.seed(_checks.seed(seed))
@@ -148,7 +163,7 @@ class VectorOrtolan(_Base):
         self.metadata = {
             "autoreset_mode": mode if gymnasium is None else AutoresetMode(_mode_value(mode))
         }
-        low, high = _observation_bounds(observation_dtype)
+        low, high = _observation_bounds(observation_dtype, self.rules)
         self.observation_low, self.observation_high = low, high
         if gymnasium is not None:
             spaces = gymnasium.spaces
@@ -215,8 +230,12 @@ class VectorOrtolan(_Base):
     ) -> tuple[Observation, dict[str, Any]]:
         """Starts new games: in every slot, or with ``options={"reset_mask": mask}`` in the
         slots where the (N,) bool mask is true. ``options={"fens": fens}`` starts slot ``i``
-        from the FEN text ``fens[i]`` (``None``: the start position) as a fresh game. ``seed``
-        reseeds every slot's random stream. Returns every slot's observation and the info."""
+        from the FEN text ``fens[i]`` (``None``: the start position) as a fresh game: a FEN
+        that does not parse, or whose position python-chess's ``Board.is_valid()`` refuses,
+        raises ``ValueError`` naming the slot and the reason, with no slot changed. A loaded
+        position that has already ended reports its ending at the slot's next step, whatever
+        the action. ``seed`` reseeds every slot's random stream. Returns every slot's
+        observation and the info."""
         core = self._live()
         reset_mask = fens = None
         if options is not None:
@@ -239,7 +258,9 @@ class VectorOrtolan(_Base):
         self._started = True
         to_play = output["observation"][:, 112, 0, 0].astype(np.int8)
         plies = core.progress()[5]
-        return output, self._info(to_play, plies, np.zeros(self.num_envs, dtype=np.float32))
+        info = self._info(to_play, plies, np.zeros(self.num_envs, dtype=np.float32))
+        self._claims(info)
+        return output, info
 
     def _info(
         self,
@@ -257,6 +278,12 @@ class VectorOrtolan(_Base):
             "mover_reward": mover_reward,
             "_mover_reward": every.copy(),
         }
+
+    def _claims(self, info: dict[str, Any]) -> None:
+        """Under "fide" rules, whether each slot's side to move could claim a draw now."""
+        if self.rules == "fide":
+            info["draw_claimable"] = self._live().draw_claimable()
+            info["_draw_claimable"] = np.ones(self.num_envs, dtype=np.bool_)
 
     def step(
         self, actions: npt.ArrayLike, out: Observation | None = None
@@ -291,6 +318,7 @@ class VectorOrtolan(_Base):
             ended = terminations | truncations
             if ended.any():
                 self._report_final(core, info, ended, output, to_play)
+        self._claims(info)
         return output, rewards, terminations, truncations, info
 
     def _report_final(
@@ -338,18 +366,21 @@ class VectorOrtolan(_Base):
         stopped; a slot whose game ended counts as ended for autoreset."""
         return self._game().roll_out()
 
-    def save_state(self, slot: int) -> ortolan.State:
-        """A snapshot of one slot, interchangeable with ``Ortolan.save_state``'s."""
-        return self._live().save_state(slot)
+    def save_state(self, slot: int) -> ortolan.State | RuledState:
+        """A snapshot of one slot: under "ortolan" rules an ``ortolan.State``, interchangeable
+        with ``Ortolan.save_state``'s; otherwise a ``RuledState`` of the slot's rules."""
+        return wrap(self._live().save_state(slot), self.rules)
 
-    def save_states(self) -> list[ortolan.State]:
+    def save_states(self) -> list[ortolan.State | RuledState]:
         """A snapshot of every slot."""
-        return self._live().save_states()
+        return [wrap(state, self.rules) for state in self._live().save_states()]
 
-    def restore_state(self, slot: int, state: ortolan.State) -> Observation:
-        """Puts a snapshot (from any ``Ortolan`` or slot) back into one slot and returns that
-        slot's observation and mask. The slot counts as not ended."""
+    def restore_state(self, slot: int, state: ortolan.State | RuledState) -> Observation:
+        """Puts a snapshot back into one slot and returns that slot's observation and mask.
+        The slot counts as not ended. Under "ortolan" rules any ``Ortolan``'s or slot's State;
+        otherwise a ``RuledState`` of the same rules (``ValueError`` for anything else)."""
         core = self._live()
+        state = unwrap(state, self.rules, "state")
         output: Observation = {
             "observation": np.empty((PLANES, 8, 8), dtype=self.dtype),
             "action_mask": np.empty(ACTIONS, dtype=np.bool_),
@@ -359,22 +390,26 @@ class VectorOrtolan(_Base):
         return output
 
     def restore_states(
-        self, states: Sequence[ortolan.State], out: Observation | None = None
+        self, states: Sequence[ortolan.State | RuledState], out: Observation | None = None
     ) -> Observation:
         """Puts one snapshot back into every slot, all checked before any slot changes, and
         returns every slot's observation and mask."""
         core = self._live()
         if isinstance(states, str | bytes) or not isinstance(states, Sequence):
             raise TypeError("states must be a sequence of ortolan.State")
+        inner = [
+            s if s is None else unwrap(s, self.rules, f"states[{i}]") for i, s in enumerate(states)
+        ]
         output = self._output(out)
-        core.restore_states(list(states), output["observation"], output["action_mask"])
+        core.restore_states(inner, output["observation"], output["action_mask"])
         self._started = True
         return output
 
     def __repr__(self) -> str:
         return (
             f"VectorOrtolan({self.num_envs}, threads={self.threads}, dtype={self.dtype.name}, "
-            f"autoreset_mode={self.autoreset_mode!r}, max_plies={self.max_plies})"
+            f"autoreset_mode={self.autoreset_mode!r}, max_plies={self.max_plies}, "
+            f"rules={self.rules!r})"
         )
 
 

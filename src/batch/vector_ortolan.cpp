@@ -11,18 +11,21 @@
 namespace ortolan {
 
 VectorOrtolan::VectorOrtolan(int32_t num_envs, int32_t threads, int32_t observation_type,
-                             int32_t autoreset, int32_t max_plies)
+                             int32_t autoreset, int32_t max_plies, int32_t rules)
     : pool_(threads),
       observation_type_(observation_type),
       autoreset_(autoreset),
-      max_plies_(max_plies) {
+      max_plies_(max_plies),
+      rules_(rules) {
     if (num_envs < 1) throw std::invalid_argument("num_envs must be at least 1");
     if (!known_observation_type(observation_type))
         throw std::invalid_argument("unknown observation type");
     if (autoreset < autoreset_next_step || autoreset > autoreset_disabled)
         throw std::invalid_argument("unknown autoreset mode");
     if (max_plies < 0) throw std::invalid_argument("max_plies must be 0 (no limit) or more");
+    if (rules < rules_ortolan || rules > rules_fide) throw std::invalid_argument("unknown rules");
     slots_.resize(static_cast<size_t>(num_envs));
+    for (Slot& slot : slots_) slot.board.rules = rules;
     first_refused_.resize(static_cast<size_t>(threads));
     per_thread_.resize(static_cast<size_t>(threads));
 }
@@ -40,9 +43,11 @@ void VectorOrtolan::start_game(Slot& slot, const char* fen) {
     // step (the start position is White's).
     slot.board.new_game(fen ? fen : start_position);
     if (slot.board.side == black) slot.board.just_reset = 0;
-    slot::refresh_legal(slot.board);
+    const int32_t legal = slot::refresh_legal(slot.board);
     slot.plies = 0;
     slot.ended = false;
+    slot.drawn = false;
+    slot.loaded_over = fen && slot.board.outcome(legal).done;
     ++slot.games;
 }
 
@@ -59,6 +64,13 @@ void VectorOrtolan::write(int32_t i, const BatchOutput& out) const {
 
 void VectorOrtolan::reset(const uint8_t* selected, const char* const* fens,
                           const BatchOutput& out) {
+    if (fens) {
+        for (int32_t i = 0; i < num_envs(); ++i) {
+            if ((selected && !selected[i]) || !fens[i]) continue;
+            if (const char* fault = fen_fault(fens[i]))
+                throw std::invalid_argument("fens[" + std::to_string(i) + "]: " + fault);
+        }
+    }
     pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t) {
         for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
             if (!selected || selected[i]) start_game(slots_[i], fens ? fens[i] : nullptr);
@@ -74,7 +86,7 @@ int32_t VectorOrtolan::step(const int32_t* actions, const StepOutput& out) {
         for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
             Slot& slot = slots_[i];
             slot.refused = false;
-            if (resetting(slot)) continue;
+            if (resetting(slot) || slot.loaded_over) continue;
             const Move* move = slot::find_legal(slot.board, actions[i]);
             if (move) {
                 slot.pending = *move;
@@ -95,15 +107,23 @@ int32_t VectorOrtolan::step(const int32_t* actions, const StepOutput& out) {
             Outcome result{0, 0};
             bool truncated = false;
             slot.games_before = slot.games;
-            slot.played = resetting(slot) ? -1 : actions[i];
+            slot.played = resetting(slot) || slot.loaded_over ? -1 : actions[i];
             if (resetting(slot)) {
                 start_game(slot, nullptr);
+            } else if (slot.loaded_over) {
+                // The loaded position's own ending, whatever the action.
+                slot.loaded_over = false;
+                result = slot.board.outcome(static_cast<int32_t>(slot.board.ActionMap.size()));
+                slot.ended = true;
+                slot.drawn = rules_ != rules_ortolan && result.reward == 0;
             } else {
                 slot.board.advance(slot.pending);
                 result = slot.board.outcome(slot::refresh_legal(slot.board));
+                if (slot.drawn) result = {1, 0};
                 slot.plies = wrapping_add(slot.plies, 1);
                 truncated = !result.done && max_plies_ > 0 && slot.plies >= max_plies_;
                 slot.ended = result.done || truncated;
+                slot.drawn = rules_ != rules_ortolan && result.done && result.reward == 0;
             }
             out.rewards[i] = static_cast<float>(result.reward);
             out.terminated[i] = static_cast<uint8_t>(result.done);
@@ -162,7 +182,9 @@ void VectorOrtolan::roll_out(int32_t* results) {
             slot.plies =
                 wrapping_add(slot.plies, wrapping_add(slot.board.total_move_count, -before));
             const Outcome result = slot.board.outcome(slot::refresh_legal(slot.board));
+            slot.loaded_over = false;
             if (result.done || (max_plies_ > 0 && slot.plies >= max_plies_)) slot.ended = true;
+            if (rules_ != rules_ortolan && result.done && result.reward == 0) slot.drawn = true;
             ++slot.games;
         }
     });
@@ -183,7 +205,7 @@ void VectorOrtolan::restore_state(int32_t i, const State& state, void* observati
     Slot& slot = slots_[static_cast<size_t>(i)];
     slot.board.load_state(state);
     slot::refresh_legal(slot.board);
-    slot.ended = false;
+    slot.ended = slot.drawn = slot.loaded_over = false;
     ++slot.games;
     write_row(slot.board, observation, mask);
 }
@@ -215,10 +237,17 @@ void VectorOrtolan::restore_states(const State* const* states, const BatchOutput
             Slot& slot = slots_[i];
             slot.board.load_state(*states[i]);
             slot::refresh_legal(slot.board);
-            slot.ended = false;
+            slot.ended = slot.drawn = slot.loaded_over = false;
             ++slot.games;
             write(i, out);
         }
+    });
+}
+
+void VectorOrtolan::draw_claimable(uint8_t* out) {
+    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t) {
+        for (auto i = static_cast<int32_t>(begin); i < end; ++i)
+            out[i] = slots_[i].board.draw_claimable();
     });
 }
 

@@ -47,25 +47,31 @@ public:
     // num_envs >= 1 slots, none holding a game until reset; max_plies 0 for no limit.
     // Throws std::invalid_argument for a setting out of range.
     VectorOrtolan(int32_t num_envs, int32_t threads, int32_t observation_type, int32_t autoreset,
-                  int32_t max_plies);
+                  int32_t max_plies, int32_t rules = rules_ortolan);
 
     int32_t num_envs() const { return static_cast<int32_t>(slots_.size()); }
     int32_t threads() const { return pool_.size(); }
     int32_t observation_type() const { return observation_type_; }
     int32_t autoreset() const { return autoreset_; }
     int32_t max_plies() const { return max_plies_; }
+    int32_t rules() const { return rules_; }
 
     // Seeds every slot's random stream from the seed and the slot's index alone.
     void seed(uint64_t seed);
 
     // Starts a new game in each slot where selected is nonzero (every slot when selected is
     // null): Board::reset, or the FEN text fens[i] when fens and fens[i] are not null. Then
-    // writes every slot's observation and mask.
+    // writes every slot's observation and mask. Every FEN is checked first (fen_fault): with a
+    // bad one nothing changes and std::invalid_argument names the lowest such slot and the
+    // fault. A slot whose loaded position has already ended shows its legal moves and reports
+    // the ending at its next step, whatever the action.
     void reset(const uint8_t* selected, const char* const* fens, const BatchOutput& out);
 
     // Plays one action per slot. Every action is checked first: when any slot that is not
     // being reset has an action that is not legal there, nothing changes and the number of
     // such slots is returned (refused(i) tells which). Otherwise returns 0 after the step.
+    // Under the chess rule sets a game that has ended by a draw and is played on (autoreset
+    // disabled) reports the draw again at every step.
     int32_t step(const int32_t* actions, const StepOutput& out);
     bool refused(int32_t slot) const { return slots_[static_cast<size_t>(slot)].refused; }
 
@@ -95,6 +101,10 @@ public:
     // Writes every slot's observation and mask as they stand.
     void observe(const BatchOutput& out);
 
+    // Per slot, 1 when its side to move could claim a draw under the FIDE laws
+    // (Board::draw_claimable), else 0.
+    void draw_claimable(uint8_t* out);
+
     // What a search following the slots reads after a step, one value a slot in each array.
     // A slot's game counter moves on at every start of a game in the slot (reset, FEN,
     // autoreset) and at every change of its position other than by a step (restore_state,
@@ -114,10 +124,12 @@ private:
         uint32_t games_before = 0;
         uint32_t games_after = 0;
         int32_t played = -1;
-        uint64_t random = 0;   // the slot's random stream
-        Move pending = 0;      // the move of the action being played
-        bool ended = false;    // see ended()
-        bool refused = false;  // see refused()
+        uint64_t random = 0;       // the slot's random stream
+        Move pending = 0;          // the move of the action being played
+        bool ended = false;        // see ended()
+        bool refused = false;      // see refused()
+        bool loaded_over = false;  // the loaded position had ended before any step
+        bool drawn = false;        // the game ended by a draw under a chess rule set
     };
 
     bool resetting(const Slot& slot) const {
@@ -134,6 +146,7 @@ private:
     int32_t observation_type_;
     int32_t autoreset_;
     int32_t max_plies_;
+    int32_t rules_;
     uint64_t steps_ = 0;
 };
 

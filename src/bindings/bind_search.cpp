@@ -24,6 +24,7 @@ namespace {
 struct SearchCore {
     std::unique_ptr<Search> search;
     int32_t type = observation_uint8;
+    int32_t rules = rules_ortolan;  // the rule set of every root
     bool busy = false;  // a call is under way; the evaluator must not re-enter the search
 };
 
@@ -42,19 +43,20 @@ private:
     SearchCore& core_;
 };
 
-// A game to search from: the snapshot as the start of a game.
-Board game_of(const py::handle& item, size_t index) {
+// A game to search from: the snapshot as the start of a game under the rule set.
+Board game_of(const py::handle& item, size_t index, int32_t rules) {
     if (!py::isinstance<State>(item))
         throw py::type_error("roots[" + std::to_string(index) + "] is not an ortolan.State");
     Board board;
+    board.rules = rules;
     board.load_game(item.cast<const State&>());
     return board;
 }
 
-std::vector<Board> games_of(const py::sequence& states) {
+std::vector<Board> games_of(const py::sequence& states, int32_t rules) {
     std::vector<Board> games;
     games.reserve(states.size());
-    for (size_t i = 0; i < states.size(); ++i) games.push_back(game_of(states[i], i));
+    for (size_t i = 0; i < states.size(); ++i) games.push_back(game_of(states[i], i, rules));
     return games;
 }
 
@@ -133,15 +135,18 @@ void bind_search(py::module_& m) {
     py::class_<SearchCore>(m, "SearchCore")
         .def(py::init([](const py::sequence& roots, int32_t simulations, float c_puct,
                          float dirichlet_alpha, float dirichlet_fraction, int32_t leaves_per_batch,
-                         int32_t threads, int32_t type, uint64_t seed) {
+                         int32_t threads, int32_t type, uint64_t seed, int32_t rules) {
                  SearchSettings settings;
                  settings.simulations = simulations;
                  settings.c_puct = c_puct;
                  settings.dirichlet_alpha = dirichlet_alpha;
                  settings.dirichlet_fraction = dirichlet_fraction;
                  settings.leaves_per_batch = leaves_per_batch;
-                 const std::vector<Board> games = games_of(roots);
+                 if (rules < rules_ortolan || rules > rules_fide)
+                     throw py::value_error("unknown rules");
+                 const std::vector<Board> games = games_of(roots, rules);
                  auto core = std::make_unique<SearchCore>();
+                 core->rules = rules;
                  core->search = std::make_unique<Search>(
                      settings, games.data(), static_cast<int32_t>(games.size()), seed, threads);
                  core->type = type;
@@ -149,7 +154,8 @@ void bind_search(py::module_& m) {
              }),
              py::arg("roots"), py::arg("simulations"), py::arg("c_puct"),
              py::arg("dirichlet_alpha"), py::arg("dirichlet_fraction"), py::arg("leaves_per_batch"),
-             py::arg("threads"), py::arg("dtype_code"), py::arg("seed"))
+             py::arg("threads"), py::arg("dtype_code"), py::arg("seed"),
+             py::arg("rules") = rules_ortolan)
         .def_property_readonly("num_roots", [](const SearchCore& c) { return c.search->size(); })
         .def("run",
              [](SearchCore& core, const py::function& evaluate, int32_t added, double seconds) {
@@ -201,7 +207,7 @@ void bind_search(py::module_& m) {
         .def("reset_roots",
              [](SearchCore& core, const py::sequence& indices, const py::sequence& roots) {
                  BusyGuard busy(core);
-                 const std::vector<Board> games = games_of(roots);
+                 const std::vector<Board> games = games_of(roots, core.rules);
                  std::vector<int32_t> which;
                  for (const py::handle& index : indices) which.push_back(index.cast<int32_t>());
                  core.search->reset_roots(which.data(), games.data(),

@@ -24,8 +24,8 @@ namespace {
 // with the interpreter lock released, so a caller waiting for it never blocks the interpreter.
 struct VectorCore {
     VectorCore(int32_t num_envs, int32_t threads, int32_t observation_type, int32_t autoreset,
-               int32_t max_plies)
-        : env(num_envs, threads, observation_type, autoreset, max_plies) {}
+               int32_t max_plies, int32_t rules)
+        : env(num_envs, threads, observation_type, autoreset, max_plies, rules) {}
     VectorOrtolan env;
     std::mutex mutex;
 };
@@ -213,6 +213,15 @@ void restore_states(VectorCore& core, const std::vector<const State*>& states,
     core.env.restore_states(states.data(), out);
 }
 
+py::array_t<bool> draw_claimable(VectorCore& core) {
+    Exclusive exclusive(core);
+    py::array_t<bool> claimable(core.env.num_envs());
+    auto* data = reinterpret_cast<uint8_t*>(claimable.mutable_data());
+    py::gil_scoped_release released;
+    core.env.draw_claimable(data);
+    return claimable;
+}
+
 // (steps, games, games_before, games_after, played, plies): VectorOrtolan::steps and the
 // arrays of VectorOrtolan::progress.
 py::tuple progress(VectorCore& core) {
@@ -236,11 +245,12 @@ void observe(VectorCore& core, const py::handle& observation, const py::handle& 
 
 void bind_vector(py::module_& m) {
     py::class_<VectorCore>(m, "VectorCore")
-        .def(py::init<int32_t, int32_t, int32_t, int32_t, int32_t>(), py::arg("num_envs"),
+        .def(py::init<int32_t, int32_t, int32_t, int32_t, int32_t, int32_t>(), py::arg("num_envs"),
              py::arg("threads"), py::arg("observation_type"), py::arg("autoreset"),
-             py::arg("max_plies"))
+             py::arg("max_plies"), py::arg("rules") = rules_ortolan)
         .def_property_readonly("num_envs", [](const VectorCore& c) { return c.env.num_envs(); })
         .def_property_readonly("threads", [](const VectorCore& c) { return c.env.threads(); })
+        .def_property_readonly("rules", [](const VectorCore& c) { return c.env.rules(); })
         .def("seed",
              [](VectorCore& core, uint64_t seed) {
                  Exclusive exclusive(core);
@@ -261,7 +271,8 @@ void bind_vector(py::module_& m) {
         .def("restore_states", &restore_states, py::arg("states"), py::arg("observation"),
              py::arg("action_mask"))
         .def("progress", &progress)
-        .def("observe", &observe, py::arg("observation"), py::arg("action_mask"));
+        .def("observe", &observe, py::arg("observation"), py::arg("action_mask"))
+        .def("draw_claimable", &draw_claimable);
 }
 
 }  // namespace ortolan::bindings

@@ -31,7 +31,8 @@ const int32_t castle_keep_mask[64] = {
 // clang-format on
 
 Board::Board()
-    : total_move_count(0),
+    : rules(rules_ortolan),
+      total_move_count(0),
       state_pos(0),
       no_progress_count(0),
       just_reset(0),

@@ -12,6 +12,7 @@
 #include "env/actions.h"
 #include "env/observation.h"
 #include "env/repetition.h"
+#include "env/rules.h"
 
 namespace ortolan {
 
@@ -35,6 +36,9 @@ struct Outcome {
     int32_t done;
     int32_t reward;
 };
+
+// What is wrong with FEN text as a game to start (read_fen, then position_fault), or nullptr.
+const char* fen_fault(const char* text);
 
 class Board {
 public:
@@ -68,6 +72,16 @@ public:
     int32_t is_attacked_through(int32_t square, int32_t by_side, Bitboard occupancy) const;
     int32_t make_move(Move move);
     void parse_fen(const char* text);
+    // Strict reading of FEN text: the placement, then any of side to move, castling, en
+    // passant, half-move clock and full-move number (absent ones default to w - - 0 1; a
+    // full-move number of 0 reads as 1). Sets the position and the two numbers and returns
+    // nullptr, or returns what is wrong with the text, the Board then holding no position.
+    const char* read_fen(const char* text, int32_t& halfmove, int32_t& fullmove);
+    // What makes the position one not to play from, or nullptr: each side one king and at most
+    // 16 pieces and 8 pawns, no pawn on the first or last rank, castling rights with their king
+    // and rook at home, an en passant square a double step has just left, the side not to move
+    // not in check, and a check the last move can have given.
+    const char* position_fault() const;
 
     // Legal moves. Positions whose side to move has exactly one king and whose bitboards and
     // occupancies agree are judged directly, from the checkers and the pins; any other
@@ -106,10 +120,23 @@ public:
     template <class T>
     void write_observation(T* planes) const;
     uint64_t hash_state() const;
+    // The key a position is counted under for repetition by the rule set: hash_state under
+    // rules_ortolan; under the chess rule sets a key of the pieces by kind, the side to move,
+    // the castling rights and the en passant square only when a capture there is legal.
+    uint64_t position_key();
+    // An en passant capture is legal in the position.
+    bool enpassant_capturable();
+    // Neither side has the material to mate (python-chess's is_insufficient_material).
+    bool insufficient_material() const;
+    // The side to move could claim a draw under the FIDE laws: the third occurrence or a clock
+    // of 100 now, or either one reached by one of its legal moves.
+    bool draw_claimable();
     StepResult reset();
-    // What reset does to the game, from the FEN text, without the observation and the
-    // ActionMap: the history and the repetition table emptied, the ring at 0, the position
-    // loaded and counted once, the step counter and prev_n_repititions kept.
+    // What reset does to the game, from FEN text that read_fen accepts, without the
+    // observation and the ActionMap: the history and the repetition table emptied, the ring at
+    // 0, the position loaded and counted once, prev_n_repititions kept. Under rules_ortolan the
+    // clock starts at 0 and the step counter is kept; under the chess rule sets both come from
+    // the FEN.
     void new_game(const char* fen);
     StepResult step(int32_t action);
     // Everything step does to the game with a legal move but the observation and the end of
@@ -121,12 +148,18 @@ public:
     // The same for a position that direct generation applies to and whose key is known: the
     // new key follows from the key and the move.
     uint64_t advance_direct(Move move, uint64_t key);
-    // The end of the game, given the number of legal moves of the position: mate or
-    // stalemate, then the third occurrence, then the no-progress counter.
+    // The end of the game by the rule set, given the number of legal moves of the position:
+    // mate or stalemate first; then under rules_ortolan the third occurrence (exactly) or a
+    // no-progress counter of 50, under the chess rule sets insufficient material, the
+    // ending_occurrence or an ending_clock of half-moves.
     Outcome outcome(int32_t legal_count) const {
         if (legal_count == 0) return {1, terminal_reward()};
-        if (n_repititions == 2 || no_progress_count >= 50) return {1, 0};
-        return {0, 0};
+        if (rules == rules_ortolan) return {n_repititions == 2 || no_progress_count >= 50, 0};
+        return {chess_draw(), 0};
+    }
+    bool chess_draw() const {
+        return n_repititions >= ending_occurrence(rules) - 1 ||
+               no_progress_count >= ending_clock(rules) || insufficient_material();
     }
 
     // Snapshots, playouts and the text board.
@@ -160,6 +193,7 @@ public:
     // Reward of a position whose side to move has no legal move.
     int32_t terminal_reward() const;
 
+    int32_t rules;  // rules_ortolan, rules_standard or rules_fide
     int32_t total_move_count;
     int32_t state_pos;
     int32_t no_progress_count;

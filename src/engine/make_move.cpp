@@ -14,11 +14,6 @@ constexpr int32_t enpassant_victim_square(int32_t target, int32_t mover_side) {
     return mover_side == white ? target + 8 : target - 8;
 }
 
-// A pawn move, a capture or a promotion resets the counter to 1; anything else adds 1.
-constexpr int32_t counter_after(int32_t count, bool progress) {
-    return progress ? 1 : wrapping_add(count, 1);
-}
-
 }  // namespace
 
 void Board::rebuild_occupancies() {
@@ -64,9 +59,8 @@ int32_t Board::make_move(Move move) {
     }
     castle &= castle_keep_mask[source] & castle_keep_mask[target];
     rebuild_occupancies();
-    no_progress_count = counter_after(no_progress_count, mover == piece::P || mover == piece::p ||
-                                                             move_capture(move) || promoted ||
-                                                             move_double_push(move));
+    no_progress_count = clock_after(rules, no_progress_count,
+                                    mover == piece::P || mover == piece::p || move_capture(move));
     side = them;
 
     // A side without a king cannot leave it in check.
@@ -120,7 +114,7 @@ void Board::play(Move move, MoveUndo& undo) {
     castle &= castle_keep_mask[move_source(move)] & castle_keep_mask[target];
     occupancies[both] = occupancies[white] | occupancies[black];
     no_progress_count =
-        counter_after(no_progress_count, mover == pawn_of(us) || move_capture(move));
+        clock_after(rules, no_progress_count, mover == pawn_of(us) || move_capture(move));
     side = them;
 }
 

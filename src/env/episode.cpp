@@ -10,7 +10,16 @@ void Board::new_game(const char* fen) {
     state_history.clear();
     repetition_count.clear();
     state_pos = 0;
-    parse_fen(fen);
+    int32_t halfmove = 0;
+    int32_t fullmove = 1;
+    read_fen(fen, halfmove, fullmove);
+    if (rules == rules_ortolan) {
+        no_progress_count = 0;
+    } else {
+        // The game's own clocks: the FEN's half-move clock and its ply from the full-move number.
+        no_progress_count = halfmove;
+        total_move_count = 2 * (fullmove - 1) + side;
+    }
     record_position();
 }
 
@@ -34,7 +43,7 @@ uint64_t Board::advance(Move move, bool direct) {
     } else {
         make_move(move);
     }
-    const uint64_t key = hash_state();
+    const uint64_t key = position_key();
     record_position(key, direct);
     total_move_count = wrapping_add(total_move_count, 1);
     return key;
@@ -44,7 +53,7 @@ uint64_t Board::advance_direct(Move move, uint64_t key) {
     just_reset = 0;
     MoveUndo undo;
     play(move, undo);
-    key = key_after(key, undo);
+    key = rules == rules_ortolan ? key_after(key, undo) : position_key();
     record_position(key, true);
     total_move_count = wrapping_add(total_move_count, 1);
     return key;

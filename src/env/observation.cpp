@@ -7,12 +7,12 @@ namespace ortolan {
 
 // Each plane is written once, a piece plane as zeros and then its pieces' squares, plane by
 // plane so that no clear is large enough for the library to hand it to a string instruction.
-// Black sees the board turned half round, except on the position a reset has just set up, so
-// each square is written at its turned place directly.
+// Black sees the board turned half round, except under rules_ortolan on the position a reset
+// has just set up, so each square is written at its turned place directly.
 template <class T>
 void Board::write_observation(T* planes) const {
     const bool swap_sides = side != white;
-    const int32_t turn = side == black && just_reset == 0 ? 63 : 0;
+    const int32_t turn = side == black && (just_reset == 0 || rules != rules_ortolan) ? 63 : 0;
     auto fill = [planes](int32_t plane, int32_t value) {
         std::fill_n(planes + plane * 64, 64, observation_value<T>(value));
     };

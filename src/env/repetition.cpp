@@ -1,7 +1,9 @@
 // The position key, its update move by move, and the occurrence count of each position.
 #include "env/repetition.h"
 
+#include "engine/attacks.h"
 #include "engine/board.h"
+#include "extras/state.h"
 
 namespace ortolan {
 
@@ -20,7 +22,79 @@ constexpr uint64_t castle_key(int32_t castle) {
     return static_cast<uint64_t>(static_cast<int64_t>(castle)) * hash_castle_multiplier;
 }
 
+// The chess rule sets' key: each piece kind has its own term, so positions that hand the same
+// bitboards to different kinds differ, and each term goes through a finalising mix.
+constexpr uint64_t mix(uint64_t x) {
+    x ^= x >> 31;
+    x *= 0xBF58476D1CE4E5B9ULL;
+    x ^= x >> 29;
+    x *= 0x94D049BB133111EBULL;
+    return x ^ (x >> 32);
+}
+constexpr uint64_t kind_key(int32_t piece, Bitboard b) {
+    return mix(b ^ (static_cast<uint64_t>(piece + 1) * 0xD1B54A32D192ED03ULL));
+}
+constexpr uint64_t chess_castle_key(int32_t castle) {
+    return mix(static_cast<uint64_t>(castle & 15) + 0x632BE59BD9B4E019ULL);
+}
+constexpr uint64_t chess_enpassant_key(int32_t square) {
+    return mix(static_cast<uint64_t>(square) + 0x8CB92BA72F3D8DD7ULL);
+}
+
 }  // namespace
+
+uint64_t Board::position_key() {
+    if (rules == rules_ortolan) return hash_state();
+    uint64_t h = side_key(side) ^ chess_castle_key(castle);
+    for (int32_t p = 0; p < 12; ++p) h ^= kind_key(p, bitboards[p]);
+    if (enpassant_capturable()) h ^= chess_enpassant_key(enpassant);
+    return h;
+}
+
+bool Board::enpassant_capturable() {
+    if (enpassant < 0 || enpassant >= 64) return false;
+    const int32_t pawn = side == white ? piece::P : piece::p;
+    // Our pawns that attack the square are those a pawn of theirs there would attack.
+    for (Bitboard from = pawn_attack_table[side ^ 1][enpassant] & bitboards[pawn]; from;)
+        if (try_move(encode_move(pop_lowest(from), enpassant, pawn, 0, 1, 0, 1, 0))) return true;
+    return false;
+}
+
+bool Board::insufficient_material() const {
+    const Bitboard* b = bitboards;
+    if (b[piece::P] | b[piece::p] | b[piece::R] | b[piece::r] | b[piece::Q] | b[piece::q])
+        return false;
+    const Bitboard knights = b[piece::N] | b[piece::n];
+    const Bitboard bishops = b[piece::B] | b[piece::b];
+    // A lone knight against a bare king; or bishops (of either side) all on one colour.
+    if (knights) return !bishops && count_bits(occupancies[both]) == 3;
+    constexpr Bitboard light = 0xAA55AA55AA55AA55ULL;
+    return !(bishops & light) || !(bishops & ~light);
+}
+
+bool Board::draw_claimable() {
+    ActionMap::Entry legal[max_moves];
+    const int32_t count = legal_actions(legal);
+    if (count == 0) return n_repititions >= 2;
+    if (n_repititions >= 2 || no_progress_count >= 100) return true;
+    // A move that brings the third occurrence, or a clock of 100 with a move left to the
+    // opponent. Positions before the last pawn move or capture cannot come back, and a clock
+    // below 99 cannot reach 100, so most positions need no trial.
+    bool repeated = false;
+    repetition_count.for_each([&](uint64_t, int32_t n) { repeated = repeated || n >= 2; });
+    if (!repeated && no_progress_count < 99) return false;
+    const State saved = save_state();
+    const int32_t saved_reset = just_reset;
+    for (int32_t i = 0; i < count; ++i) {
+        advance(legal[i].second);
+        const bool claim = n_repititions >= 2 || (no_progress_count >= 100 && has_legal_move());
+        load_state(saved);
+        total_move_count = saved.total_move_count;
+        just_reset = saved_reset;
+        if (claim) return true;
+    }
+    return false;
+}
 
 uint64_t Board::hash_state() const {
     uint64_t h = 0;
@@ -55,7 +129,7 @@ uint64_t Board::key_after(uint64_t key, const MoveUndo& undo) const {
     return key;
 }
 
-void Board::record_position() { record_position(hash_state(), false); }
+void Board::record_position() { record_position(position_key(), false); }
 
 void Board::record_position(uint64_t key, bool consistent) {
     int32_t& count = repetition_count[key];

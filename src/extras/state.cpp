@@ -42,8 +42,8 @@ void check_state(const State& state) {
 
 namespace {
 
-// Every field of a snapshot but total_move_count, which a Board keeps counting across
-// restores; moved in from a State the caller gives up, copied from one it keeps.
+// Every field of a snapshot but total_move_count, which a Board under rules_ortolan keeps
+// counting across restores; moved in from a State the caller gives up, copied from one it keeps.
 template <class Snapshot>
 void take_fields(Board& board, Snapshot&& state) {
     std::memcpy(board.bitboards, state.bitboards, sizeof board.bitboards);
@@ -58,6 +58,8 @@ void take_fields(Board& board, Snapshot&& state) {
     board.n_repititions = state.n_repititions;
     board.prev_n_repititions = state.prev_n_repititions;
     board.ActionMap = std::forward<Snapshot>(state).move_index;
+    // Under the chess rule sets the counter is the game's ply, part of the game.
+    if (board.rules != rules_ortolan) board.total_move_count = state.total_move_count;
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ E4 = 8 * 64 + 52
 
 
 def started(num_envs=2):
-    env = VectorOrtolan(num_envs, threads=1, seed=0)
+    env = VectorOrtolan(num_envs, threads=1, seed=0, rules="ortolan")
     env.reset()
     return env
 
@@ -22,17 +22,20 @@ def started(num_envs=2):
 def test_both_classes_take_seeds_in_0_to_2_to_the_64_alone(seed):
     env = started()
     for make in (
-        lambda: VectorOrtolan(2, seed=seed),
+        lambda: VectorOrtolan(2, seed=seed, rules="ortolan"),
         lambda: env.reset(seed=seed),
-        lambda: Search(env, simulations=1, seed=seed),
+        lambda: Search(env, simulations=1, seed=seed, rules="ortolan"),
     ):
         with pytest.raises(ValueError, match="seed"):
             make()
-    for make in (lambda: VectorOrtolan(2, seed=1.0), lambda: Search(env, simulations=1, seed="1")):
+    for make in (
+        lambda: VectorOrtolan(2, seed=1.0, rules="ortolan"),
+        lambda: Search(env, simulations=1, seed="1", rules="ortolan"),
+    ):
         with pytest.raises(TypeError, match="seed"):
             make()
-    VectorOrtolan(2, seed=2**64 - 1).reset(seed=0)
-    Search(env, simulations=1, seed=2**64 - 1)
+    VectorOrtolan(2, seed=2**64 - 1, rules="ortolan").reset(seed=0)
+    Search(env, simulations=1, seed=2**64 - 1, rules="ortolan")
 
 
 def test_a_closed_environment_refuses_every_call_but_close():
@@ -48,7 +51,7 @@ def test_a_closed_environment_refuses_every_call_but_close():
         env.save_states,
         lambda: env.restore_state(0, state),
         lambda: env.restore_states([state, state]),
-        lambda: Search(env, simulations=1),
+        lambda: Search(env, simulations=1, rules="ortolan"),
     ]
     for call in calls:
         with pytest.raises(RuntimeError, match="closed"):
@@ -69,7 +72,7 @@ def test_a_closed_environment_refuses_every_call_but_close():
 )
 def test_environment_and_search_refuse_the_same_actions_alike(actions, error):
     env = started()
-    search = Search(env, simulations=1, seed=0)
+    search = Search(env, simulations=1, seed=0, rules="ortolan")
     with pytest.raises(error, match="actions"):
         env.step(actions)
     with pytest.raises(error, match="actions"):

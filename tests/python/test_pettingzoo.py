@@ -30,7 +30,7 @@ def planes_of(observation):
 
 @pytest.mark.parametrize(
     "make",
-    [ortolan_pettingzoo.env, lambda: ortolan_pettingzoo.raw_env(max_plies=25)],
+    [ortolan_pettingzoo.env, lambda: ortolan_pettingzoo.raw_env(max_plies=25, rules="ortolan")],
     ids=["wrapped", "truncating"],
 )
 def test_passes_pettingzoo_api_test(make):
@@ -41,7 +41,7 @@ def test_passes_pettingzoo_api_test(make):
 
 
 def test_observation_is_the_environments_planes_channels_last():
-    zoo = ortolan_pettingzoo.raw_env()
+    zoo = ortolan_pettingzoo.raw_env(rules="ortolan")
     zoo.reset()
     game = ortolan.Ortolan()
     _, planes, _, _ = game.reset()
@@ -56,7 +56,7 @@ def test_observation_is_the_environments_planes_channels_last():
 
 
 def test_action_mask_is_the_flat_legality_mask_for_the_mover_only():
-    zoo = ortolan_pettingzoo.raw_env()
+    zoo = ortolan_pettingzoo.raw_env(rules="ortolan")
     zoo.reset()
     mask = zoo.observe("player_0")["action_mask"]
     assert mask.shape == (4672,)
@@ -69,7 +69,7 @@ def test_action_mask_is_the_flat_legality_mask_for_the_mover_only():
 
 
 def test_the_agent_not_to_move_sees_the_board_from_its_own_seat():
-    zoo = ortolan_pettingzoo.raw_env()
+    zoo = ortolan_pettingzoo.raw_env(rules="ortolan")
     zoo.reset()
     zoo.step(8 * 64 + 52)  # e2-e4; Black to move
     white = planes_of(zoo.observe("player_0")["observation"])
@@ -86,7 +86,7 @@ def test_the_agent_not_to_move_sees_the_board_from_its_own_seat():
 
 
 def test_fools_mate_terminates_both_agents_with_opposite_rewards():
-    zoo = ortolan_pettingzoo.env()
+    zoo = ortolan_pettingzoo.env(rules="ortolan")
     zoo.reset()
     for action in FOOLS_MATE:
         zoo.step(action)
@@ -104,7 +104,7 @@ def test_fools_mate_terminates_both_agents_with_opposite_rewards():
 
 
 def test_an_illegal_action_raises_and_changes_nothing():
-    zoo = ortolan_pettingzoo.raw_env()
+    zoo = ortolan_pettingzoo.raw_env(rules="ortolan")
     zoo.reset()
     before = zoo.observe("player_0")
     with pytest.raises(ValueError, match=r"^Invalid action$"):
@@ -117,7 +117,7 @@ def test_an_illegal_action_raises_and_changes_nothing():
 
 
 def test_max_plies_truncates_a_running_game():
-    zoo = ortolan_pettingzoo.raw_env(max_plies=4)
+    zoo = ortolan_pettingzoo.raw_env(max_plies=4, rules="ortolan")
     zoo.reset()
     for action in [8 * 64 + 52, 524, 56 * 64 + 62, 60 * 64 + 1]:  # e4 e5 Nf3 Nc6
         assert not any(zoo.truncations.values())
@@ -128,7 +128,7 @@ def test_max_plies_truncates_a_running_game():
 
 
 def test_move_counter_plane_keeps_counting_across_games_within_the_space():
-    zoo = ortolan_pettingzoo.raw_env()
+    zoo = ortolan_pettingzoo.raw_env(rules="ortolan")
     space = zoo.observation_space("player_0")
     zoo.reset()
     for action in FOOLS_MATE:
@@ -142,7 +142,7 @@ def test_move_counter_plane_keeps_counting_across_games_within_the_space():
 
 
 def test_human_render_prints_the_board(capfd):
-    zoo = ortolan_pettingzoo.raw_env(render_mode="human")
+    zoo = ortolan_pettingzoo.raw_env(render_mode="human", rules="ortolan")
     zoo.reset()
     flush_c_stdout()
     out = capfd.readouterr().out
@@ -154,6 +154,6 @@ def test_human_render_prints_the_board(capfd):
 
 def test_bad_settings_are_refused():
     with pytest.raises(ValueError, match="render_mode"):
-        ortolan_pettingzoo.raw_env(render_mode="rgb_array")
+        ortolan_pettingzoo.raw_env(render_mode="rgb_array", rules="ortolan")
     with pytest.raises(ValueError, match="max_plies"):
-        ortolan_pettingzoo.raw_env(max_plies=0)
+        ortolan_pettingzoo.raw_env(max_plies=0, rules="ortolan")

@@ -55,7 +55,7 @@ def roots(count=3):
 def test_settings_out_of_range_are_refused(kwargs, error, text):
     arguments = {"simulations": 10, **kwargs}
     with pytest.raises(error, match=text):
-        Search(roots(), **arguments)
+        Search(roots(), **arguments, rules="ortolan")
 
 
 @pytest.mark.parametrize(
@@ -64,7 +64,7 @@ def test_settings_out_of_range_are_refused(kwargs, error, text):
 )
 def test_roots_that_are_no_games_are_refused(value, error):
     with pytest.raises(error):
-        Search(value, simulations=4)
+        Search(value, simulations=4, rules="ortolan")
 
 
 @pytest.mark.parametrize(
@@ -80,7 +80,9 @@ def test_the_evaluator_gets_the_roots_as_an_ortolan_shows_them(dtype, clip):
         batches.append((observations.copy(), masks.copy()))
         return uniform(observations, masks)
 
-    Search([e.save_state() for e in envs], simulations=2, dtype=dtype).run(evaluate)
+    Search([e.save_state() for e in envs], simulations=2, dtype=dtype, rules="ortolan").run(
+        evaluate
+    )
     observations, masks = batches[0]  # the three roots' own evaluations
     assert observations.shape == (3, 119, 8, 8)
     assert observations.dtype == np.dtype(dtype or np.uint8)
@@ -96,7 +98,7 @@ def test_the_evaluator_gets_the_roots_as_an_ortolan_shows_them(dtype, clip):
 
 def test_results_count_the_simulations_of_every_root():
     mated = game("k7/1Q6/1K6/8/8/8/8/8 b - - 0 1").save_state()
-    result = Search([*roots(2), mated], simulations=25).run(uniform)
+    result = Search([*roots(2), mated], simulations=25, rules="ortolan").run(uniform)
     assert isinstance(result, SearchResult)
     assert result.visit_counts.dtype == np.int32
     assert result.visit_counts.shape == (3, ACTIONS)
@@ -112,7 +114,7 @@ def test_results_count_the_simulations_of_every_root():
 
 def test_rollouts_run_without_an_evaluator():
     mate = game("6k1/5ppp/8/8/8/8/8/R5K1 w - - 0 1")
-    result = Search([mate.save_state()], simulations=300, seed=1).run("rollout")
+    result = Search([mate.save_state()], simulations=300, seed=1, rules="ortolan").run("rollout")
     assert result.visit_counts.sum() == 300
     assert mate.step(int(result.select_actions()[0]))[2:] == (1, 1)
 
@@ -120,7 +122,9 @@ def test_rollouts_run_without_an_evaluator():
 def test_runs_in_increments_count_every_visit_and_one_tree_plays_out_on_every_thread():
     outcomes = []
     for threads in (1, 2):
-        search = Search(roots(1), simulations=50, leaves_per_batch=8, threads=threads, seed=3)
+        search = Search(
+            roots(1), simulations=50, leaves_per_batch=8, threads=threads, seed=3, rules="ortolan"
+        )
         first = search.run("rollout").visit_counts.copy()
         later = search.run("rollout", simulations=30)
         # A timed run makes at least one batch, however short its time.
@@ -138,11 +142,13 @@ def test_runs_in_increments_count_every_visit_and_one_tree_plays_out_on_every_th
 
 def test_the_principal_variation_follows_the_visits_and_a_mate_is_proved():
     mate = game("6k1/5ppp/8/8/8/8/8/R5K1 w - - 0 1")
-    search = Search([mate.save_state()], simulations=300, dirichlet_fraction=0.0, seed=1)
+    search = Search(
+        [mate.save_state()], simulations=300, dirichlet_fraction=0.0, seed=1, rules="ortolan"
+    )
     search.run("rollout")
     assert search.principal_variation(0)[0] == "a1a8"
     assert search.proven_mate(0) == 1
-    assert Search(roots(1), simulations=20, seed=1).proven_mate(0) == 0
+    assert Search(roots(1), simulations=20, seed=1, rules="ortolan").proven_mate(0) == 0
 
 
 def bad_answers():
@@ -185,7 +191,7 @@ def bad_answers():
 def test_a_bad_answer_reaches_the_caller_and_leaves_everything_usable(evaluate, error, text):
     states = roots()
     before = [state_fields(s) for s in states]
-    search = Search(states, simulations=30, seed=3)
+    search = Search(states, simulations=30, seed=3, rules="ortolan")
     with pytest.raises(error, match=text):
         search.run(evaluate)
     assert [state_fields(s) for s in states] == before
@@ -203,7 +209,7 @@ def test_a_failure_after_some_batches_keeps_the_finished_visits():
             raise RuntimeError("stop")
         return uniform(observations, masks)
 
-    search = Search(roots(), simulations=40, leaves_per_batch=2, seed=4)
+    search = Search(roots(), simulations=40, leaves_per_batch=2, seed=4, rules="ortolan")
     with pytest.raises(RuntimeError, match="stop"):
         search.run(fails_on_the_third_call)
     rows = []
@@ -213,7 +219,7 @@ def test_a_failure_after_some_batches_keeps_the_finished_visits():
 
 
 def test_the_evaluator_cannot_reenter_its_search():
-    search = Search(roots(), simulations=10)
+    search = Search(roots(), simulations=10, rules="ortolan")
     with pytest.raises(RuntimeError, match="already running"):
         search.run(lambda o, m: search.run(uniform))
     assert search.run(uniform).visit_counts.sum() == 30
@@ -227,7 +233,7 @@ def test_other_python_threads_run_while_the_search_works():
         while not stop.is_set():
             ticks.append(1)
 
-    search = Search(roots(8), simulations=400, threads=1, seed=5)
+    search = Search(roots(8), simulations=400, threads=1, seed=5, rules="ortolan")
     thread = threading.Thread(target=count)
     thread.start()
     try:
@@ -242,25 +248,31 @@ def test_other_python_threads_run_while_the_search_works():
 
 def test_a_seed_fixes_the_results_for_every_thread_count():
     results = [
-        Search(roots(6), simulations=60, leaves_per_batch=3, threads=t, seed=7).run(uniform)
+        Search(
+            roots(6), simulations=60, leaves_per_batch=3, threads=t, seed=7, rules="ortolan"
+        ).run(uniform)
         for t in (1, 2, 1, 3)
     ]
     for other in results[1:]:
         np.testing.assert_array_equal(other.visit_counts, results[0].visit_counts)
         np.testing.assert_array_equal(other.root_values, results[0].root_values)
-    noisy = Search(roots(6), simulations=60, leaves_per_batch=3, seed=8).run(uniform)
+    noisy = Search(roots(6), simulations=60, leaves_per_batch=3, seed=8, rules="ortolan").run(
+        uniform
+    )
     assert not np.array_equal(noisy.visit_counts, results[0].visit_counts)
 
 
 def first_leaf(state):
     seen = []
-    Search([state], simulations=1).run(lambda o, m: (seen.append(o[0]), uniform(o, m))[1])
+    Search([state], simulations=1, rules="ortolan").run(
+        lambda o, m: (seen.append(o[0]), uniform(o, m))[1]
+    )
     return seen[0]
 
 
 def test_advance_moves_the_roots_on_and_keeps_their_visits():
     states = roots(2)
-    search = Search(states, simulations=120, dirichlet_fraction=0.0, seed=9)
+    search = Search(states, simulations=120, dirichlet_fraction=0.0, seed=9, rules="ortolan")
     chosen = search.run(uniform).select_actions()
     search.advance(chosen)
     rows = []
@@ -278,7 +290,7 @@ def test_advance_moves_the_roots_on_and_keeps_their_visits():
 
 def test_advance_refuses_illegal_actions_naming_each_and_changes_nothing():
     mated = game("k7/1Q6/1K6/8/8/8/8/8 b - - 0 1").save_state()
-    search = Search([*roots(2), mated], simulations=20, seed=10)
+    search = Search([*roots(2), mated], simulations=20, seed=10, rules="ortolan")
     first = search.run(uniform)
     legal = first.select_actions()
     with pytest.raises(ValueError, match=r"root 0 action 0.*root 2 action 5"):
@@ -291,7 +303,7 @@ def test_advance_refuses_illegal_actions_naming_each_and_changes_nothing():
 
 
 def test_reset_roots_starts_the_chosen_trees_over():
-    search = Search(roots(3), simulations=16, seed=11)
+    search = Search(roots(3), simulations=16, seed=11, rules="ortolan")
     search.run(uniform)
     fresh = [game("6k1/5ppp/8/8/8/8/8/R5K1 w - - 0 1").save_state()] * 3
     search.reset_roots(fresh, np.array([False, True, False]))
@@ -345,11 +357,11 @@ def test_policy_rows_sum_to_one_or_are_zero_and_temperatures_go_per_root():
 
 
 def test_a_vector_environment_lends_its_games_as_they_stand():
-    envs = VectorOrtolan(3, dtype=np.float32, threads=1)
+    envs = VectorOrtolan(3, dtype=np.float32, threads=1, rules="ortolan")
     obs, _ = envs.reset(seed=0)
     actions, _ = envs.legal_actions()
     obs, *_ = envs.step(actions[:, 0])
-    search = Search(envs, simulations=4, seed=12)
+    search = Search(envs, simulations=4, seed=12, rules="ortolan")
     saved = [state_fields(s) for s in envs.save_states()]
     envs.step(envs.legal_actions()[0][:, 0])  # later moves do not reach the search
     after = [state_fields(s) for s in envs.save_states()]

@@ -86,10 +86,10 @@ def first_move() -> tuple[str, int]:
 
 
 def adapter_move() -> int:
-    game = ortolan_pettingzoo.env(max_plies=10)
+    game = ortolan_pettingzoo.env(max_plies=10, rules="ortolan")
     game.reset(seed=1)
     mask = game.observe(game.agent_selection)["action_mask"]
-    space = ortolan_pettingzoo.raw_env().action_space("player_0")
+    space = ortolan_pettingzoo.raw_env(rules="ortolan").action_space("player_0")
     return int(np.flatnonzero(mask)[0]) % int(space.n)
 """
 

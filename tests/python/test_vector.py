@@ -37,7 +37,7 @@ def snapshots(env):
 )
 def test_bad_settings_are_refused(settings, message):
     with pytest.raises(ValueError, match=message):
-        VectorOrtolan(**settings)
+        VectorOrtolan(**settings, rules="ortolan")
 
 
 @pytest.mark.parametrize(
@@ -52,7 +52,7 @@ def test_bad_settings_are_refused(settings, message):
     ],
 )
 def test_malformed_actions_are_refused_before_any_slot_moves(actions, error, message):
-    env = VectorOrtolan(2, dtype=np.int32)
+    env = VectorOrtolan(2, dtype=np.int32, rules="ortolan")
     env.reset()
     before = snapshots(env)
     with pytest.raises(error, match=message):
@@ -61,7 +61,7 @@ def test_malformed_actions_are_refused_before_any_slot_moves(actions, error, mes
 
 
 def test_illegal_actions_name_every_slot_and_leave_all_slots_unchanged():
-    env = VectorOrtolan(4, threads=2, dtype=np.int32)
+    env = VectorOrtolan(4, threads=2, dtype=np.int32, rules="ortolan")
     env.reset()
     env.step([E4] * 4)
     before = snapshots(env)
@@ -77,7 +77,7 @@ def test_illegal_actions_name_every_slot_and_leave_all_slots_unchanged():
 
 
 def test_out_buffers_are_filled_in_place_with_what_new_arrays_would_hold():
-    env, twin = (VectorOrtolan(3, dtype=np.float32, seed=1) for _ in range(2))
+    env, twin = (VectorOrtolan(3, dtype=np.float32, seed=1, rules="ortolan") for _ in range(2))
     out = {
         "observation": np.full((3, 119, 8, 8), 7, dtype=np.float32),
         "action_mask": np.ones((3, 4672), dtype=bool),
@@ -94,7 +94,7 @@ def test_out_buffers_are_filled_in_place_with_what_new_arrays_would_hold():
         np.testing.assert_array_equal(out["observation"], expected["observation"])
         np.testing.assert_array_equal(out["action_mask"], expected["action_mask"])
     # A returned array is the caller's from then on: later calls leave it alone.
-    twin_first, _ = VectorOrtolan(3, dtype=np.float32).reset()
+    twin_first, _ = VectorOrtolan(3, dtype=np.float32, rules="ortolan").reset()
     np.testing.assert_array_equal(first, twin_first["observation"])
 
 
@@ -122,7 +122,7 @@ def malformed_outputs():
 
 @pytest.mark.parametrize(("error", "out"), malformed_outputs())
 def test_malformed_out_is_refused_before_any_slot_moves(error, out):
-    env = VectorOrtolan(2)
+    env = VectorOrtolan(2, rules="ortolan")
     env.reset()
     before = snapshots(env)
     with pytest.raises(error, match=r"out|observation|action_mask"):
@@ -145,7 +145,7 @@ def test_malformed_out_is_refused_before_any_slot_moves(error, out):
     ],
 )
 def test_malformed_reset_options_are_refused(options, error, message):
-    env = VectorOrtolan(2)
+    env = VectorOrtolan(2, rules="ortolan")
     env.reset()
     env.step([E4, E4])
     before = snapshots(env)
@@ -155,12 +155,12 @@ def test_malformed_reset_options_are_refused(options, error, message):
 
 
 def test_a_reset_mask_starts_only_the_chosen_slots():
-    env = VectorOrtolan(3, dtype=np.int32, autoreset_mode="disabled")
+    env = VectorOrtolan(3, dtype=np.int32, autoreset_mode="disabled", rules="ortolan")
     env.reset()
     env.step([E4] * 3)
     observation, info = env.reset(options={"reset_mask": np.array([False, True, False])})
     assert info["to_play"].tolist() == [1, 0, 1]
-    fresh, _ = VectorOrtolan(1, dtype=np.int32).reset()
+    fresh, _ = VectorOrtolan(1, dtype=np.int32, rules="ortolan").reset()
     fresh_planes = fresh["observation"][0].copy()
     fresh_planes[113] = 1  # the slot's step counter runs on across games
     np.testing.assert_array_equal(observation["observation"][1], fresh_planes)
@@ -168,7 +168,7 @@ def test_a_reset_mask_starts_only_the_chosen_slots():
 
 @pytest.mark.parametrize(("max_plies", "terminated", "truncated"), [(4, 1, 0), (3, 0, 1)])
 def test_termination_wins_over_truncation(max_plies, terminated, truncated):
-    env = VectorOrtolan(1, max_plies=max_plies, autoreset_mode="disabled")
+    env = VectorOrtolan(1, max_plies=max_plies, autoreset_mode="disabled", rules="ortolan")
     env.reset()
     for action in FOOLS_MATE[:max_plies]:
         _, reward, te, tr, _ = env.step([action])
@@ -176,7 +176,7 @@ def test_termination_wins_over_truncation(max_plies, terminated, truncated):
 
 
 def test_a_max_plies_count_starts_again_at_each_reset():
-    env = VectorOrtolan(1, max_plies=2)
+    env = VectorOrtolan(1, max_plies=2, rules="ortolan")
     env.reset()
     env.step([E4])
     env.reset()
@@ -185,7 +185,7 @@ def test_a_max_plies_count_starts_again_at_each_reset():
 
 
 def test_legal_actions_are_ascending_padded_and_counted():
-    env = VectorOrtolan(3, dtype=np.int32, autoreset_mode="disabled")
+    env = VectorOrtolan(3, dtype=np.int32, autoreset_mode="disabled", rules="ortolan")
     env.reset(options={"fens": [None, WHITE_MATES_IN_ONE, BLACK_MATES_IN_ONE]})
     actions, counts = env.legal_actions()
     assert actions.dtype == np.int32
@@ -204,7 +204,7 @@ def test_legal_actions_are_ascending_padded_and_counted():
     assert counts.tolist() == [20, 0, 0]
     assert (actions[1:] == -1).all()
     # With every game over there is still a column to pick from, and its -1 starts a new game.
-    alone = VectorOrtolan(1)
+    alone = VectorOrtolan(1, rules="ortolan")
     alone.reset(options={"fens": [WHITE_MATES_IN_ONE]})
     alone.step(alone.legal_actions()[0][:, 0])
     actions, counts = alone.legal_actions()
@@ -215,7 +215,7 @@ def test_legal_actions_are_ascending_padded_and_counted():
 
 
 def test_snapshots_pass_between_slots_and_ortolan_games():
-    env = VectorOrtolan(2, dtype=np.int32)
+    env = VectorOrtolan(2, dtype=np.int32, rules="ortolan")
     env.reset()
     game = ortolan.Ortolan()
     game.reset()
@@ -245,7 +245,7 @@ def test_snapshots_pass_between_slots_and_ortolan_games():
 
 
 def test_restore_states_checks_every_state_before_changing_any_slot():
-    env = VectorOrtolan(3)
+    env = VectorOrtolan(3, rules="ortolan")
     env.reset()
     env.step([E4] * 3)
     states = env.save_states()
@@ -269,14 +269,14 @@ def test_restore_states_checks_every_state_before_changing_any_slot():
 def test_roll_out_depends_on_the_seed_alone_and_ends_games_for_autoreset():
     results = {}
     for threads in (1, 2):
-        env = VectorOrtolan(64, threads=threads, dtype=np.int32, seed=11)
+        env = VectorOrtolan(64, threads=threads, dtype=np.int32, seed=11, rules="ortolan")
         env.reset()
         results[threads] = (env.roll_out().tolist(), snapshots(env))
     assert results[1] == results[2]
     outcomes = results[1][0]
     assert set(outcomes) <= {-1, 0, 1}
     assert any(outcomes)
-    env = VectorOrtolan(64, threads=2, dtype=np.int32, seed=11)
+    env = VectorOrtolan(64, threads=2, dtype=np.int32, seed=11, rules="ortolan")
     env.reset()
     assert env.roll_out().tolist() == outcomes
     # A playout that ended its game leaves the slot to be reset by the next step.
@@ -301,7 +301,7 @@ def test_roll_out_depends_on_the_seed_alone_and_ends_games_for_autoreset():
 
 def test_other_python_threads_run_while_the_pool_works():
     # float32 rows make a step of 4,096 games last well over 5 ms even on a quick machine.
-    env = VectorOrtolan(4096, threads=2, dtype=np.float32)
+    env = VectorOrtolan(4096, threads=2, dtype=np.float32, rules="ortolan")
     env.reset()
     ticks = []
     stop = threading.Event()
@@ -327,9 +327,9 @@ def test_other_python_threads_run_while_the_pool_works():
 
 
 def test_calls_from_two_threads_on_one_environment_take_turns():
-    env = VectorOrtolan(256, threads=2, dtype=np.int32, seed=5)
+    env = VectorOrtolan(256, threads=2, dtype=np.int32, seed=5, rules="ortolan")
     env.reset()
-    twin = VectorOrtolan(256, threads=1, dtype=np.int32, seed=5)
+    twin = VectorOrtolan(256, threads=1, dtype=np.int32, seed=5, rules="ortolan")
     twin.reset()
     other = threading.Thread(target=lambda: [env.roll_out() for _ in range(3)])
     other.start()
@@ -345,7 +345,7 @@ def test_calls_from_two_threads_on_one_environment_take_turns():
 def test_gymnasium_spaces_describe_what_the_environment_returns(dtype):
     import gymnasium
 
-    env = VectorOrtolan(4, dtype=dtype, max_plies=30, seed=2)
+    env = VectorOrtolan(4, dtype=dtype, max_plies=30, seed=2, rules="ortolan")
     assert isinstance(env, gymnasium.vector.VectorEnv)
     assert env.metadata["autoreset_mode"] == gymnasium.vector.AutoresetMode.NEXT_STEP
     assert env.single_action_space == gymnasium.spaces.Discrete(4672)
@@ -357,7 +357,9 @@ def test_gymnasium_spaces_describe_what_the_environment_returns(dtype):
         assert env.observation_space.contains(observation)
         actions, counts = env.legal_actions()
         observation, *_ = env.step(actions[np.arange(4), counts // 2])
-    mode = VectorOrtolan(1, autoreset_mode=gymnasium.vector.AutoresetMode.SAME_STEP)
+    mode = VectorOrtolan(
+        1, autoreset_mode=gymnasium.vector.AutoresetMode.SAME_STEP, rules="ortolan"
+    )
     assert mode.autoreset_mode == "same_step"
 
 
@@ -367,7 +369,7 @@ def test_without_gymnasium_the_class_stands_on_numpy_alone():
         sys.modules["gymnasium"] = None
         import numpy as np
         from ortolan_vector import VectorOrtolan
-        env = VectorOrtolan(2, autoreset_mode="same_step")
+        env = VectorOrtolan(2, autoreset_mode="same_step", rules="ortolan")
         assert VectorOrtolan.__mro__[1:] == (object,)
         assert env.metadata == {"autoreset_mode": "same_step"}
         observation, info = env.reset()
@@ -383,7 +385,7 @@ def test_without_gymnasium_the_class_stands_on_numpy_alone():
 
 @pytest.mark.parametrize("mode", ["next_step", "same_step"])
 def test_info_counts_plies_since_each_start_and_gives_the_movers_reward(mode):
-    env = VectorOrtolan(3, autoreset_mode=mode)
+    env = VectorOrtolan(3, autoreset_mode=mode, rules="ortolan")
     _, info = env.reset(options={"fens": [None, WHITE_MATES_IN_ONE, BLACK_MATES_IN_ONE]})
     assert info["plies"].tolist() == [0, 0, 0]
     assert info["mover_reward"].tolist() == [0, 0, 0]

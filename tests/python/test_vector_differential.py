@@ -73,6 +73,7 @@ def test_every_slot_plays_as_an_ortolan_game(mode, max_plies):
             autoreset_mode=mode,
             max_plies=max_plies,
             seed=3,
+            rules="ortolan",
         )
         for name, (dtype, threads) in VARIANTS.items()
     }

@@ -18,11 +18,11 @@ def test_the_package_and_a_program_using_it_pass_mypy_strict(run_mypy, tmp_path)
         "import numpy as np\n"
         "import ortolan\n"
         "from ortolan_vector import VectorOrtolan\n"
-        "env = VectorOrtolan(4, dtype=np.float32, seed=1)\n"
+        'env = VectorOrtolan(4, dtype=np.float32, seed=1, rules="ortolan")\n'
         "obs, info = env.reset()\n"
         "actions, counts = env.legal_actions()\n"
         "obs, rewards, terminations, truncations, info = env.step(actions[:, 0])\n"
-        "state: ortolan.State = env.save_state(0)\n"
+        "state = env.save_state(0)\n"
         "reveal_type(rewards)\n"
         "env.restore_state(0, 'state')\n"
     )
