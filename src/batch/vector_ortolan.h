@@ -78,6 +78,9 @@ public:
 
     // A slot whose game ended at its last step or playout and has not been reset since.
     bool ended(int32_t slot) const { return slots_[static_cast<size_t>(slot)].ended; }
+    // A slot loaded from FEN text whose position had already ended: its next step reports
+    // the ending, whatever the action, and plays nothing.
+    bool loaded_over(int32_t slot) const { return slots_[static_cast<size_t>(slot)].loaded_over; }
     // Resets every ended slot and writes its new observation and mask; other rows are left.
     void reset_ended(const BatchOutput& out);
 

@@ -8,7 +8,8 @@ import numpy as np
 import pytest
 
 import ortolan
-from ortolan_notation import to_fen
+import ortolan_pettingzoo
+from ortolan_notation import to_fen, uci_to_action
 from ortolan_vector import RuledState, Search, VectorOrtolan
 
 CASES = [
@@ -29,9 +30,7 @@ def python_chess_accepts(fen):
 
 
 def action(env, slot, uci):
-    """The action of a move in UCI text, read off the slot's legal actions."""
-    from ortolan_notation import uci_to_action
-
+    """The action of a move in UCI text in a slot's position."""
     state = env.save_state(slot)
     return uci_to_action(state if isinstance(state, ortolan.State) else state.state, uci)
 
@@ -138,3 +137,21 @@ def test_the_search_values_a_forced_third_occurrence_as_a_draw_only_where_it_end
     assert values["standard"] == 0.0
     # Under "fide" the game goes on after Ka7 and the evaluator's values come back up.
     assert abs(values["fide"]) > 0.1
+
+
+@pytest.mark.parametrize(
+    ("rules", "ending_ply"), [("standard", 9), ("fide", None), ("ortolan", 10)]
+)
+def test_the_pettingzoo_adapter_ends_games_by_its_rules(rules, ending_ply):
+    # After 1. e4 and knights out and back chess counts the position after 1. e4 a third time
+    # at ply 9; Ortolan's key keeps that position's en passant square, and ends at ply 10.
+    zoo = ortolan_pettingzoo.raw_env(rules=rules)
+    zoo.reset()
+    moves = ["e2e4", *["g8f6", "g1f3", "f6g8", "f3g1"] * 3]
+    ended = None
+    for ply, uci in enumerate(moves, start=1):
+        zoo.step(action(zoo.game, 0, uci))
+        if zoo.terminations["player_0"]:
+            ended = ply
+            break
+    assert ended == ending_ply
