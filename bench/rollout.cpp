@@ -1,10 +1,11 @@
 // Random playouts per second from the start position, the way a tree search uses them:
 // save once, roll out, restore.
 //
-//   build/release/rollout [GAMES [SEED]]
+//   build/release/rollout [GAMES [SEED [RULES]]]
 //
 // With SEED the games are seeded SEED, SEED + 1, ... so that every run plays the same games
-// (for instruction counts); without it each game draws its own seed.
+// (for instruction counts); without it each game draws its own seed. RULES is the rule set,
+// 0 (rules_ortolan, the default), 1 (standard) or 2 (fide).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
     const uint32_t first_seed =
         seeded ? static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10)) : 0;
     ortolan::Board board;
+    board.rules = argc >= 4 ? std::atoi(argv[3]) : ortolan::rules_ortolan;
     board.reset();
     const ortolan::State start = board.save_state();
     int64_t plies = 0;

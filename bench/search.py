@@ -27,8 +27,8 @@ def sizes(quick: bool) -> dict:
     return {"games": 64, "simulations": 200, "openspiel": 1000, "batch": 64, "mctx": 32}
 
 
-def ortolan_search(vector, np, games, simulations, threads, rollouts):
-    envs = vector.VectorOrtolan(games, threads=1)
+def ortolan_search(vector, np, games, simulations, threads, rollouts, rules="ortolan"):
+    envs = vector.VectorOrtolan(games, threads=1, rules=rules)
     envs.reset(seed=0)
     seeds = itertools.count(1)
 
@@ -116,12 +116,14 @@ def run(ctx) -> None:
     uniform_one = "ortolan Search, NumPy evaluator, 1 thread"
     rollout_two = "ortolan Search, run('rollout'), 2 threads"
     rollout_one = "ortolan Search, run('rollout'), 1 thread"
+    rollout_standard = "ortolan Search, run('rollout'), 2 threads, rules='standard'"
     results = interleaved(
         {
             uniform_all: prepare(ortolan_search, vector, np, games, sims, None, False),
             uniform_one: prepare(ortolan_search, vector, np, games, sims, 1, False),
             rollout_two: prepare(ortolan_search, vector, np, games, sims, 2, True),
             rollout_one: prepare(ortolan_search, vector, np, games, sims, 1, True),
+            rollout_standard: prepare(ortolan_search, vector, np, games, sims, 2, True, "standard"),
             "OpenSpiel": ctx.peer("OpenSpiel", openspiel_mcts, z["openspiel"]),
             "mctx": ctx.peer("mctx", mctx_gumbel, z["batch"], z["mctx"]),
         },
@@ -157,6 +159,14 @@ def run(ctx) -> None:
             rollout_one,
             1.7,
             "search, 2 threads vs 1",
+        ),
+        (
+            "search, run('rollout'), rules='standard' against 'ortolan', 2 threads, simulations/s",
+            f"{ours}, run('rollout'), playouts under chess's draws against the environment's",
+            rollout_standard,
+            rollout_two,
+            0.9,
+            "search rollout, standard vs ortolan rules",
         ),
     ]
     for measure, work, mine, theirs, target, margin in rows:

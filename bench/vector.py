@@ -9,7 +9,7 @@ run), in plies per second:
 - the two thread-scaling ratios (agent loop uint8 out=, roll_out) from runs on 1 and 2
   threads timed back to back in pairs, the median of the pairs' ratios (common.paired_ratio);
 - memory: resident bytes per game slot beyond the output arrays, at the start of the games
-  and along the agent loop, each measured in a fresh interpreter;
+  and along the agent loop, each measured in a fresh interpreter (bench/vector_memory.py);
 - beside the agent loop on 2 threads, the peers in the same run: OpenSpiel's Python loop over
   one game (the loop of the agent-loop workload), EnvPool's Chess-v1 (step alone and its own
   agent loop) and Pgx's chess under jax.jit, both over the same number of games
@@ -23,7 +23,6 @@ import random
 from .agent_loop import agent_openspiel
 from .common import (
     Unavailable,
-    child_result,
     interleaved,
     paired_ratio,
     prepare,
@@ -31,13 +30,18 @@ from .common import (
     repeat_for,
     timed_part,
 )
+from .vector_memory import memory
 from .vector_peers import AGENT_LOOP, STEP_ALONE, envpool_runners, pgx_agent_loop
 
 AGENT_WORK = "legal_actions, a random legal action per game in NumPy, step"
 ROLL_WORK = "random playouts from the start position, every game restored before each"
 OPENSPIEL = "OpenSpiel agent loop (1 game)"
 # The thread-scaling targets, (2 threads, 1 thread): their ratios come from runs timed in pairs.
-SCALING = (("agent loop uint8 out= 2T", "agent loop uint8 out= 1T"), ("roll_out 2T", "roll_out 1T"))
+SCALING = (
+    ("agent loop uint8 out= 2T", "agent loop uint8 out= 1T"),
+    ("roll_out 2T", "roll_out 1T"),
+    ("agent loop uint8 out= 2T standard", "agent loop uint8 out= 2T"),
+)
 PAIRS = 12
 PGX = "Pgx chess, jit(vmap(step))"
 
@@ -51,8 +55,8 @@ def buffers(np, slots: int, dtype, fill=None) -> dict:
     }
 
 
-def agent_loop(vector, np, slots, threads, dtype, use_out):
-    env = vector.VectorOrtolan(slots, threads=threads, dtype=dtype, seed=1)
+def agent_loop(vector, np, slots, threads, dtype, use_out, rules="ortolan"):
+    env = vector.VectorOrtolan(slots, threads=threads, dtype=dtype, seed=1, rules=rules)
     rng = np.random.default_rng(1)
     out = buffers(np, slots, dtype)
     env.reset(out=out)
@@ -72,7 +76,7 @@ def agent_loop(vector, np, slots, threads, dtype, use_out):
 
 
 def step_alone(vector, np, slots, threads):
-    env = vector.VectorOrtolan(slots, threads=threads, seed=1)
+    env = vector.VectorOrtolan(slots, threads=threads, seed=1, rules="ortolan")
     out = buffers(np, slots, np.uint8)
     env.reset(out=out)
     return timed_part(lambda: env.legal_actions()[0][:, 0], lambda a: env.step(a, out=out), slots)
@@ -91,7 +95,7 @@ def plies_runner(one_playout, total_moves):
 
 
 def batched_roll_out(vector, slots, threads):
-    env = vector.VectorOrtolan(slots, threads=threads, seed=1)
+    env = vector.VectorOrtolan(slots, threads=threads, seed=1, rules="ortolan")
     env.reset()
     start = env.save_states()
 
@@ -114,69 +118,6 @@ def single_roll_out(ortolan):
         return 0
 
     return plies_runner(one_playout, lambda: game.save_state().total_move_count)
-
-
-def resident_bytes() -> int:
-    import os
-
-    with open("/proc/self/statm") as statm:
-        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
-
-
-def memory_per_slot(slots: int, steps: int = 0, checkpoints=()) -> list:
-    """[(steps, resident bytes per slot beyond the output arrays)]: after the first reset and
-    after each checkpoint's number of steps of the agent loop. Run in a fresh interpreter."""
-    import numpy as np
-
-    from ortolan_vector import VectorOrtolan
-
-    out = buffers(np, slots, np.uint8, np.ones)  # touched, so already resident
-    before = resident_bytes()
-    env = VectorOrtolan(slots, threads=2, seed=1)
-    env.reset(out=out)
-    sizes = [(0, (resident_bytes() - before) / slots)]
-    rng = np.random.default_rng(1)
-    rows = np.arange(slots)
-    for step in range(1, steps + 1):
-        actions, counts = env.legal_actions()
-        env.step(actions[rows, (rng.random(slots) * counts).astype(np.int64)], out=out)
-        if step in checkpoints:
-            sizes.append((step, (resident_bytes() - before) / slots))
-    return sizes
-
-
-def fresh(*args) -> list | Unavailable:
-    """memory_per_slot(*args) in a new interpreter: memory freed by earlier runs would be
-    reused without showing in the resident size."""
-    code = f"import json; from bench.vector import memory_per_slot as m; print(json.dumps(m{args}))"
-    return child_result("-c", code)
-
-
-def memory(ctx, slots: int) -> None:
-    many = 1_000 if ctx.quick else 10_000
-    steps = 100 if ctx.quick else 1_000
-    checkpoints = (10, 100) if ctx.quick else (10, 100, 250, 500, 1_000)
-    ctx.log(f"vector: memory per slot, {many} slots and {slots} slots along {steps} steps")
-    start, along = fresh(many), fresh(slots, steps, checkpoints)
-    report, table = ctx.report, []
-    work = "VectorOrtolan after reset(out=...): resident-set growth per game slot"
-    if isinstance(start, Unavailable):
-        report.row(
-            f"VectorOrtolan memory per slot, {many} slots", work, f"unavailable ({start})", "—", "—"
-        )
-    else:
-        value = f"{start[0][1]:,.0f} B"
-        report.row(f"VectorOrtolan memory per slot, {many} slots", work, value, "—", "—")
-        table.append([f"{many:,}", "0", value])
-    if isinstance(along, Unavailable):
-        report.notes.append(f"vector: memory along the agent loop failed: {along}")
-    else:
-        table += [[f"{slots:,}", f"{s * slots:,}", f"{b:,.0f} B"] for s, b in along]
-    note = (
-        "Resident-set growth per game slot beyond the observation and mask buffers, "
-        "in a fresh interpreter per case; the agent loop chooses random legal actions."
-    )
-    report.section("VectorOrtolan memory per slot", ["slots", "plies", "B/slot"], table, note)
 
 
 def peer_runners(ctx, np, slots: int) -> dict:
@@ -204,6 +145,8 @@ def run(ctx) -> None:
                 name = f"agent loop {dtype} {form} {threads}T"
                 args = (vector, np, slots, threads, np.dtype(dtype), form == "out=")
                 runners[name] = prepare(agent_loop, *args)
+    args = (vector, np, slots, 2, np.dtype("uint8"), True, "standard")
+    runners["agent loop uint8 out= 2T standard"] = prepare(agent_loop, *args)
     for threads in (1, 2):
         runners[f"step alone uint8 {threads}T"] = prepare(step_alone, vector, np, slots, threads)
         runners[f"roll_out {threads}T"] = prepare(batched_roll_out, vector, slots, threads)
@@ -281,6 +224,16 @@ def report_rows(ctx, results: dict, slots: int, pairs: dict) -> None:
         f"{systems.label('Pgx')} chess, {slots} games, CPU",
         100,
         "vector agent loop vs Pgx",
+    )
+    compare(
+        f"batched agent loop, uint8, out=, {n}, 2 threads, rules='standard', plies/s",
+        f"{AGENT_WORK}; chess's draws (rules='standard') against the environment's own "
+        "(rules='ortolan')",
+        "agent loop uint8 out= 2T standard",
+        loop,
+        "the same under rules='ortolan'",
+        0.9,
+        "vector agent loop, standard vs ortolan rules",
     )
     measure = f"batched agent loop, float32, out=, {n}, 2 threads, plies/s"
     float32 = results["agent loop float32 out= 2T"]

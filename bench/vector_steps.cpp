@@ -2,7 +2,9 @@
 // of every slot with uint8 observations, for timing and for instruction counts per ply under
 // callgrind.
 //
-//   build/release/vector_steps [SLOTS [STEPS [THREADS]]]   default 1024 slots, 200 steps, 1
+//   build/release/vector_steps [SLOTS [STEPS [THREADS [RULES]]]]
+//
+// default 1024 slots, 200 steps, 1 thread, RULES 0 (rules_ortolan; 1 standard, 2 fide)
 //
 //   valgrind --tool=callgrind --callgrind-out-file=vector.out build/release/vector_steps 64 100
 //   callgrind_annotate --inclusive=yes vector.out | head -40
@@ -19,7 +21,8 @@ int main(int argc, char** argv) {
     const int32_t slots = argc >= 2 ? std::atoi(argv[1]) : 1024;
     const int32_t steps = argc >= 3 ? std::atoi(argv[2]) : 200;
     const int32_t threads = argc >= 4 ? std::atoi(argv[3]) : 1;
-    VectorOrtolan env(slots, threads, observation_uint8, autoreset_next_step, 0);
+    const int32_t rules = argc >= 5 ? std::atoi(argv[4]) : rules_ortolan;
+    VectorOrtolan env(slots, threads, observation_uint8, autoreset_next_step, 0, rules);
     env.seed(1);
     const auto n = static_cast<size_t>(slots);
     std::vector<uint8_t> observation(n * observation_size), mask(n * action_count);

@@ -3,8 +3,9 @@
 The games run in a ``VectorOrtolan``; every move of every game comes from one ``Search`` over
 all of them, whose leaves a small network written in NumPy evaluates in batches. Each position
 played becomes a training tuple: its observation, the search's visit distribution at its root
-(the policy target) and the game's outcome from the point of view of the side that moved there
-(the value target). Between generations the network's output layers are fitted to the tuples
+(the policy target) and the game's outcome from the point of view of the side to move there
+(the value target; in a game cut off at the ply limit, which has no outcome, the search's value
+of the position). Between generations the network's output layers are fitted to the tuples
 by plain gradient descent, so no deep-learning framework is needed to run it.
 
     python examples/alphazero.py --envs 16 --games 32 --simulations 64 --out selfplay.npz
@@ -97,7 +98,8 @@ class GameRecord:
     actions: list[int]
     observations: npt.NDArray[np.uint8]  # (P, 119, 8, 8)
     policies: npt.NDArray[np.float32]  # (P, 4672): the root's visit distribution
-    values: npt.NDArray[np.float32]  # (P,): the outcome for the side that moved there
+    values: npt.NDArray[np.float32]  # (P,): the outcome for the side to move there (the
+    # search's root value in a game cut off)
 
 
 def self_play(
@@ -115,50 +117,45 @@ def self_play(
     at `max_plies`); returns the first `games` to finish."""
     vector = VectorOrtolan(envs, threads=threads, autoreset_mode="same_step", max_plies=max_plies)
     obs, info = vector.reset(seed=seed)
-    to_play = info["to_play"].copy()
     search = Search(vector, simulations=simulations, threads=threads, seed=seed)
     rng = np.random.default_rng(seed)
     records: list[GameRecord] = []
-    # Per slot, the game so far: (observation, visit distribution, side to move, action).
-    history: list[list[tuple[npt.NDArray[np.uint8], npt.NDArray[np.float32], int, int]]]
+    # Per slot, the game so far: (observation, visit distribution, root value, action).
+    history: list[list[tuple[npt.NDArray[np.uint8], npt.NDArray[np.float32], float, int]]]
     history = [[] for _ in range(envs)]
     while len(records) < games:
         result = search.run(network)
-        counts = result.visit_counts
-        policy = (counts / counts.sum(axis=1, keepdims=True)).astype(np.float32)
-        plies = np.array([len(h) for h in history])
         # Early moves are drawn in proportion to the visits, for variety; later ones are the
         # most visited.
-        actions = np.where(
-            plies < temperature_plies, result.select_actions(1.0, seed=rng), result.select_actions()
-        )
+        actions = result.select_actions(np.where(info["plies"] < temperature_plies, 1.0, 0.0), rng)
+        policy = result.policy()
         for i in range(envs):
             history[i].append(
-                (obs["observation"][i].copy(), policy[i], int(to_play[i]), int(actions[i]))
+                (obs["observation"][i], policy[i], float(result.root_values[i]), int(actions[i]))
             )
         obs, rewards, terminations, truncations, info = vector.step(actions)
-        to_play = info["to_play"].copy()
-        search.advance(actions)
-        ended = terminations | truncations
-        for i in np.flatnonzero(ended).tolist():
-            white_result = float(rewards[i]) if terminations[i] else None
-            outcome = white_result or 0.0
+        search.advance(actions, vector)  # the trees follow the games, new ones included
+        for i in np.flatnonzero(terminations | truncations).tolist():
+            game = history[i]
+            if terminations[i]:
+                # The last mover's result, for each position the side to move's: the sides
+                # alternate back from the end.
+                last = float(info["mover_reward"][i])
+                values = [last if (len(game) - k) % 2 else -last for k in range(len(game))]
+            else:
+                # Cut off at max_plies the game has no result; the search's root values,
+                # for the side to move at each position, stand in for it.
+                values = [value for _, _, value, _ in game]
             records.append(
                 GameRecord(
-                    result=white_result,
-                    actions=[a for *_, a in history[i]],
-                    observations=np.stack([o for o, *_ in history[i]]),
-                    policies=np.stack([p for _, p, *_ in history[i]]),
-                    values=np.array(
-                        [outcome if side == 0 else -outcome for _, _, side, _ in history[i]],
-                        np.float32,
-                    ),
+                    result=float(rewards[i]) if terminations[i] else None,
+                    actions=[a for *_, a in game],
+                    observations=np.stack([o for o, *_ in game]),
+                    policies=np.stack([p for _, p, *_ in game]),
+                    values=np.array(values, np.float32),
                 )
             )
             history[i] = []
-        if ended.any():
-            # Those slots started new games: their trees start over with them.
-            search.reset_roots(vector, ended)
     return records[:games]
 
 

@@ -165,7 +165,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     fens[i] = texts[i].c_str();
                 }
                 const bool all = in.take<uint8_t>() & 1;
-                env.reset(all ? nullptr : selected.data(), fens.data(), out.batch());
+                try {
+                    env.reset(all ? nullptr : selected.data(), fens.data(), out.batch());
+                } catch (const std::invalid_argument&) {
+                    // A FEN that is no position to play from: nothing changed.
+                    bool bad = false;
+                    for (int32_t i = 0; i < n; ++i)
+                        bad = bad || ((all || selected[i]) && fens[i] && fen_fault(fens[i]));
+                    if (!bad) std::abort();
+                    check_unchanged(env, before);
+                    break;
+                }
                 // A loaded Black-to-move position is seen from Black's seat at once.
                 for (int32_t i = 0; i < n; ++i)
                     if (all || selected[i])
@@ -180,6 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 std::vector<int32_t> actions(static_cast<size_t>(n));
                 int32_t refusals = 0;
                 std::vector<uint8_t> resets(static_cast<size_t>(n));
+                std::vector<uint8_t> over(static_cast<size_t>(n));
                 for (int32_t i = 0; i < n; ++i) {
                     const int32_t count = legal.counts[static_cast<size_t>(i)];
                     const bool any = (in.take<uint8_t>() & 15) == 0 || count == 0;
@@ -188,7 +199,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     const bool resetting = autoreset != autoreset_disabled && env.ended(i);
                     const int32_t* row = legal.row(i);
                     const bool ok = std::find(row, row + count, actions[i]) != row + count;
-                    refusals += !resetting && !ok;
+                    // A loaded game that had already ended takes any action.
+                    over[i] = !resetting && env.loaded_over(i);
+                    refusals += !resetting && !over[i] && !ok;
                     resets[i] = resetting;
                 }
                 const int32_t refused = env.step(actions.data(), out.step());
@@ -204,7 +217,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     if (out.terminated[i] && out.truncated[i]) std::abort();
                     if ((out.terminated[i] || out.truncated[i]) && !env.ended(i)) std::abort();
                 }
-                for (int32_t i = 0; i < n; ++i) just_reset[i] = resets[i];
+                for (int32_t i = 0; i < n; ++i)
+                    if (!over[i]) just_reset[i] = resets[i];
                 if (autoreset == autoreset_same_step) reset_ended();
                 rows_current = rows_written = true;
                 break;

@@ -19,6 +19,7 @@ from ._peers import (
     to_pettingzoo,
     to_pgx,
 )
+from ._pgn import PgnGame, PgnReader, SkippedGame, read_pgn
 from ._text import (
     action_to_lan,
     action_to_san,
@@ -37,6 +38,9 @@ __all__ = [
     "FROM_PGX",
     "TO_PETTINGZOO",
     "TO_PGX",
+    "PgnGame",
+    "PgnReader",
+    "SkippedGame",
     "action_to_lan",
     "action_to_san",
     "action_to_uci",
@@ -44,6 +48,7 @@ __all__ = [
     "from_pgx",
     "game_text",
     "pgn_to_actions",
+    "read_pgn",
     "san_to_action",
     "to_chess_board",
     "to_fen",

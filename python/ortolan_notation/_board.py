@@ -19,17 +19,19 @@ import typing
 import numpy as np
 
 import ortolan
+from ortolan_vector import _core
 
-ACTIONS = 73 * 64
+ACTIONS: int = _core.ACTION_COUNT
 NO_SQUARE = 64
 PIECE_LETTERS = "PNBRQKpnbrqk"
 UNDERPROMOTIONS = "nbr"
 
-# (row change, file change) of each direction for White; Black's are the opposite ones, as the
-# board is seen from the other side.
-WHITE_STEPS = ((-1, -1), (-1, 0), (-1, 1), (0, 1), (1, 1), (1, 0), (1, -1), (0, -1))
-# (row change, file change) of the knight planes 56-63, whichever side moves.
-KNIGHT_JUMPS = ((-2, -1), (-2, 1), (-1, 2), (1, 2), (2, 1), (2, -1), (1, -2), (-1, -2))
+# The engine's move of each plane by side to move: (row change, file change, under-promotion
+# kind or -1), and the plane of each such move.
+PLANE_MOVES: list[list[tuple[int, int, int]]] = [
+    [(int(r), int(f), int(k)) for r, f, k in side] for side in _core.PLANE_MOVES
+]
+PLANES_BY_MOVE = [{move: plane for plane, move in enumerate(side)} for side in PLANE_MOVES]
 
 
 def square_name(square: int) -> str:
@@ -55,38 +57,22 @@ def decode(action: int, side: int) -> tuple[int, int, int, str]:
     """
     plane, source = divmod(action, 64)
     row, file = divmod(source, 8)
-    if 56 <= plane < 64:
-        rows, files = KNIGHT_JUMPS[plane - 56]
-        return source, row + rows, file + files, ""
-    if plane < 56:
-        direction, distance, promotion = plane // 7, plane % 7 + 1, ""
-    else:
-        direction, kind = divmod(plane - 64, 3)
-        distance, promotion = 1, UNDERPROMOTIONS[kind]
-    rows, files = WHITE_STEPS[direction]
-    if side == 1:
-        rows, files = -rows, -files
-    return source, row + distance * rows, file + distance * files, promotion
+    rows, files, kind = PLANE_MOVES[side][plane]
+    return source, row + rows, file + files, UNDERPROMOTIONS[kind] if kind >= 0 else ""
 
 
 def encode(source: int, target: int, promotion: str, side: int) -> int | None:
     """The action of a move from source to target, or None when no plane describes it."""
     rows = target // 8 - source // 8
     files = target % 8 - source % 8
-    if (rows, files) in KNIGHT_JUMPS:
-        return (56 + KNIGHT_JUMPS.index((rows, files))) * 64 + source if not promotion else None
-    distance = max(abs(rows), abs(files))
-    if distance == 0 or (rows and files and abs(rows) != abs(files)):
-        return None
-    step = (rows // distance, files // distance)
-    if side == 1:
-        step = (-step[0], -step[1])
-    direction = WHITE_STEPS.index(step)
     if promotion in ("", "q"):
-        return (direction * 7 + distance - 1) * 64 + source
-    if promotion in UNDERPROMOTIONS and distance == 1 and direction < 3:
-        return (64 + direction * 3 + UNDERPROMOTIONS.index(promotion)) * 64 + source
-    return None
+        kind = -1
+    elif promotion in UNDERPROMOTIONS:
+        kind = UNDERPROMOTIONS.index(promotion)
+    else:
+        return None
+    plane = PLANES_BY_MOVE[side].get((rows, files, kind))
+    return None if plane is None else plane * 64 + source
 
 
 def fen_of(state: typing.Any) -> tuple[str, tuple[str, ...]]:

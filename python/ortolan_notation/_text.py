@@ -3,21 +3,20 @@
 from __future__ import annotations
 
 import functools
-import io
 import re
-from collections.abc import Iterable, Sequence
+from collections.abc import Iterable, Mapping, Sequence
 from typing import TYPE_CHECKING
 
 import ortolan
 
 from ._board import check_action, decode, encode, fen_of, legal_actions, square_name, square_of
+from ._pgn import RULES, PgnGame, PgnReader, RulesName, rules_code
 
 if TYPE_CHECKING:
     import chess
     import chess.pgn
 
 UCI_MOVE = re.compile(r"([a-h][1-8])([a-h][1-8])([nbrq]?)")
-RESULTS = {1: "1-0", -1: "0-1", 0: "1/2-1/2"}
 
 
 def to_fen(state: ortolan.State) -> str:
@@ -162,15 +161,36 @@ def san_to_action(state: ortolan.State, text: str) -> int:
     return uci_to_action(state, move.uci())
 
 
-def to_pgn(actions: Iterable[int], fen: str | None = None) -> str:
+SEVEN_TAGS = ("Event", "Site", "Date", "Round", "White", "Black", "Result")
+
+
+def to_pgn(
+    actions: Iterable[int],
+    fen: str | None = None,
+    *,
+    tags: Mapping[str, str] | None = None,
+    rules: RulesName = "standard",
+) -> str:
     """PGN text of a game played from the start position (or from ``fen``) with these actions.
 
-    The result is the environment's: "1-0" or "0-1" for a mate, "1/2-1/2" for a stalemate,
-    a third occurrence or 50 plies without a pawn move or capture, "*" for a game still going.
-    Raises ValueError at the first action that is not legal where it is played.
+    The seven standard tags come first ("?" where ``tags`` gives no value), then the caller's
+    other tags, then ``SetUp`` and ``FEN`` for another start. The result and the
+    ``Termination`` tag are the game's own: the first ending its moves reach under ``rules``
+    (checkmate "1-0" or "0-1", any draw "1/2-1/2", written even when the game was played on
+    past a draw), and "*" with ``Termination`` "unterminated" for a game not over; a
+    ``Result`` or ``Termination`` in ``tags`` is replaced. Raises ValueError for a FEN that
+    cannot be loaded as the start of a game and at the first action that is not legal where it
+    is played.
     """
     import chess.pgn
 
+    from ortolan_vector._core import fen_problem
+
+    code = rules_code(rules)
+    if fen is not None:
+        problem = fen_problem(fen) if isinstance(fen, str) else "not a str"
+        if problem:
+            raise ValueError(f"FEN {fen!r} cannot be loaded: {problem}")
     env = ortolan.Ortolan()
     if fen is None:
         env.reset()
@@ -178,42 +198,66 @@ def to_pgn(actions: Iterable[int], fen: str | None = None) -> str:
         env.parse_fen(fen)
     state = env.save_state()
     game = chess.pgn.Game()
+    for name, value in (tags or {}).items():
+        game.headers[name] = value
     if fen is not None:
-        game.setup(to_fen(state))
+        game.setup(fen)
     node: chess.pgn.GameNode = game
-    reward, done = 0, 0
     for ply, action in enumerate(actions):
         try:
             text = action_to_uci(state, action)
         except ValueError as error:
             raise ValueError(f"ply {ply + 1}: {error}") from None
         node = node.add_main_variation(chess.Move.from_uci(text))
-        _, _, reward, done = env.step(action)
+        env.step(action)
         state = env.save_state()
-    game.headers["Result"] = RESULTS[reward] if done else "*"
+    game.headers["Result"] = "*"
+    game.headers.pop("Termination", None)
+    read = _read_one(str(game).encode(), code)
+    if read.ending is None:
+        result, termination = "*", "unterminated"
+    else:
+        result, termination = "1/2-1/2", read.ending
+        if read.ending == "checkmate":
+            mated_white = (game.board().turn == chess.WHITE) == (read.ending_ply % 2 == 0)
+            result = "0-1" if mated_white else "1-0"
+    game.headers["Result"] = result
+    game.headers["Termination"] = termination
     return str(game)
 
 
-def pgn_to_actions(pgn: str | chess.pgn.Game) -> list[int]:
-    """The actions of a game's main line, given as PGN text (its first game) or a python-chess
-    game read with ``chess.pgn.read_game``.
+def _read_one(text: bytes, rules: int) -> PgnGame:
+    reader = PgnReader(text, _RULE_NAMES[rules])
+    game = next(reader, None)
+    if game is not None and (not reader.skipped or reader.skipped[0].number > game.number):
+        return game
+    if reader.skipped:
+        skip = reader.skipped[0]
+        raise ValueError(
+            f"the PGN game cannot be read: {skip.reason} at {skip.token!r} (line {skip.token_line})"
+        )
+    raise ValueError("the PGN text holds no game")
 
-    The actions start from the position the game starts from: the start position, or the one
-    its FEN header sets up (``game.board()``, which ``Ortolan.parse_fen`` loads). Raises
-    ValueError when the text holds no game, or a move python-chess could not read.
+
+_RULE_NAMES = {code: name for name, code in RULES.items()}
+
+
+def pgn_to_actions(
+    pgn: str | bytes | chess.pgn.Game, *, rules: RulesName = "standard"
+) -> list[int]:
+    """The actions of the main line of the first game of PGN text (``str`` or ``bytes``), or of
+    a python-chess game (read back from its text), from the position the game starts from: the
+    start position, or the one its FEN tag sets up.
+
+    Raises ValueError when the text holds no game or its first game cannot be read (the
+    reason and the token are in the message), and TypeError for anything else.
     """
-    import chess.pgn
-
-    game = chess.pgn.read_game(io.StringIO(pgn)) if isinstance(pgn, str) else pgn
-    if game is None:
-        raise ValueError("the PGN text holds no game")
-    if game.errors:
-        raise ValueError(f"the PGN game does not read cleanly: {game.errors[0]}")
-    env = ortolan.Ortolan()
-    env.parse_fen(game.board().fen())
-    actions = []
-    for move in game.mainline_moves():
-        action = uci_to_action(env.save_state(), move.uci())
-        env.step(action)
-        actions.append(action)
-    return actions
+    if isinstance(pgn, str):
+        data = pgn.encode()
+    elif isinstance(pgn, bytes | bytearray | memoryview):
+        data = bytes(pgn)
+    elif hasattr(pgn, "mainline_moves"):
+        data = str(pgn).encode()
+    else:
+        raise TypeError(f"pgn must be PGN text or a chess.pgn.Game, not {type(pgn).__name__}")
+    return [int(a) for a in _read_one(data, rules_code(rules)).actions]

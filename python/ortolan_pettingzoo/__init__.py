@@ -26,27 +26,10 @@ from pettingzoo import AECEnv  # type: ignore[import-untyped]
 from pettingzoo.utils import wrappers  # type: ignore[import-untyped]
 
 import ortolan
-from ortolan_vector import VectorOrtolan
+from ortolan_vector import VectorOrtolan, _core
 from ortolan_vector._rules import RulesName, rules_name
 
-PLANES = 119
-ACTIONS = 73 * 64
-INT32 = np.iinfo(np.int32)
-
-
-def _observation_bounds(rules: RulesName) -> tuple[np.ndarray, np.ndarray]:
-    """Per-plane bounds of what the planes can hold, broadcast to the (8, 8, 119) layout."""
-    low = np.zeros(PLANES, dtype=np.int32)
-    high = np.ones(PLANES, dtype=np.int32)
-    for slot in range(8):
-        high[14 * slot + 12 : 14 * slot + 14] = INT32.max  # repetition counts
-    # Under "ortolan" rules the move counter counts every step since the environment was made,
-    # across games and searches, and wraps around; otherwise it is the game's ply. The
-    # no-progress counter only ever counts up from 0.
-    low[113], high[113] = (INT32.min if rules == "ortolan" else 0), INT32.max
-    high[118] = INT32.max
-    shape = (8, 8, PLANES)
-    return np.broadcast_to(low, shape).copy(), np.broadcast_to(high, shape).copy()
+ACTIONS: int = _core.ACTION_COUNT
 
 
 def _other_seat(planes: np.ndarray) -> np.ndarray:
@@ -96,7 +79,9 @@ class OrtolanChessEnv(AECEnv):  # type: ignore[misc]  # PettingZoo ships no type
             rules=self.rules,
         )
         self.possible_agents = ["player_0", "player_1"]
-        low, high = _observation_bounds(self.rules)
+        # The batched environment's bounds, channels last.
+        low = self.game.observation_low.transpose(1, 2, 0).copy()
+        high = self.game.observation_high.transpose(1, 2, 0).copy()
         observation_space = gymnasium.spaces.Dict(
             {
                 "observation": gymnasium.spaces.Box(low=low, high=high, dtype=np.int32),
@@ -107,7 +92,7 @@ class OrtolanChessEnv(AECEnv):  # type: ignore[misc]  # PettingZoo ships no type
         self.action_spaces = {
             agent: gymnasium.spaces.Discrete(ACTIONS) for agent in self.possible_agents
         }
-        self._planes = np.zeros((PLANES, 8, 8), dtype=np.int32)
+        self._planes = np.zeros(_core.OBSERVATION_SHAPE, dtype=np.int32)
         self._mask = np.zeros(ACTIONS, dtype=np.int8)
         self._side = 0
 

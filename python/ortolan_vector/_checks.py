@@ -28,6 +28,11 @@ def whole(name: str, value: object, low: int, high: int | None = None) -> int:
     return number
 
 
+def int32(name: str, value: object) -> int:
+    """An int (or NumPy integer, not a bool) that the compiled core takes as an int32."""
+    return whole(name, value, int(INT32.min), int(INT32.max))
+
+
 def real(name: str, value: object) -> float:
     """A real number (int or float, not a bool)."""
     if isinstance(value, bool) or not isinstance(value, int | float | np.integer | np.floating):

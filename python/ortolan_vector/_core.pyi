@@ -1,10 +1,21 @@
-from collections.abc import Callable, Sequence
+from collections.abc import Buffer, Callable, Sequence
 from typing import Any
 
 import numpy as np
 import numpy.typing as npt
 
 import ortolan
+
+OBSERVATION_SHAPE: tuple[int, int, int]
+ACTION_COUNT: int
+OBSERVATION_TYPES: dict[str, int]
+AUTORESET_MODES: dict[str, int]
+RULES: dict[str, int]
+PLANE_MOVES: npt.NDArray[np.int8]
+
+def plane_bounds(
+    observation_type: int, rules: int
+) -> tuple[npt.NDArray[Any], npt.NDArray[Any]]: ...
 
 class VectorCore:
     def __init__(
@@ -99,5 +110,56 @@ class SearchCore:
     ) -> tuple[npt.NDArray[np.int32], npt.NDArray[np.float32]]: ...
     def principal_variation(self, index: int, room: int) -> list[int]: ...
     def proven_mate(self, index: int) -> int: ...
-    def advance(self, actions: npt.NDArray[np.int32]) -> None: ...
+    def advance(
+        self, actions: npt.NDArray[np.int32], keep: npt.NDArray[np.bool_] | None = None
+    ) -> None: ...
     def reset_roots(self, indices: Sequence[int], roots: Sequence[ortolan.State]) -> None: ...
+
+def fen_problem(arg0: str, /) -> str: ...
+
+class PgnReader:
+    def __init__(self, rules: int) -> None: ...
+    def feed(self, data: Buffer) -> list[tuple[Any, ...]]: ...
+    def finish(self) -> list[tuple[Any, ...]]: ...
+
+class PgnStarts:
+    def __init__(self) -> None: ...
+    def restart(self, at_line_start: bool) -> None: ...
+    def next(self, data: Buffer, start: int) -> int: ...
+    @property
+    def line(self) -> int: ...
+
+class PgnBatchCore:
+    def __init__(
+        self,
+        threads: int,
+        observation_type: int,
+        rules: int,
+        min_elo: int,
+        time_classes: int,
+        terminations: Sequence[str],
+        unfinished: bool,
+        skip_plies: int,
+        every: int,
+        shuffle: int,
+        seed: int,
+    ) -> None: ...
+    def feed(self, data: Buffer) -> None: ...
+    def finish(self) -> None: ...
+    def available(self) -> int: ...
+    def set_line(self, line: int) -> None: ...
+    def next(
+        self,
+        rows: int,
+        observation: npt.NDArray[np.generic],
+        action_mask: npt.NDArray[np.bool_] | None,
+        action: npt.NDArray[np.int32],
+        outcome: npt.NDArray[np.float32],
+        ply: npt.NDArray[np.int32],
+        game: npt.NDArray[np.int64],
+    ) -> int: ...
+    @property
+    def games(self) -> int: ...
+    @property
+    def filtered(self) -> int: ...
+    def skipped(self) -> list[tuple[Any, ...]]: ...

@@ -5,11 +5,12 @@ from __future__ import annotations
 from typing import Literal
 
 import ortolan
+from ortolan_vector import _core
 
 RulesName = Literal["standard", "fide", "ortolan"]
 
 # Rule set codes of the compiled core, by name.
-RULES = {"ortolan": 0, "standard": 1, "fide": 2}
+RULES: dict[str, int] = _core.RULES
 
 
 def rules_name(rules: object) -> RulesName:

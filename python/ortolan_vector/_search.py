@@ -13,15 +13,12 @@ import numpy.typing as npt
 import ortolan
 from ortolan_vector import _checks, _core
 from ortolan_vector._rules import RULES, RuledState, RulesName, rules_name, rules_of, unwrap
-
-ACTION_COUNT = 4672
+from ortolan_vector._vector import VectorOrtolan, observation_type
 
 Evaluator = Callable[
     [npt.NDArray[Any], npt.NDArray[np.bool_]],
     tuple[npt.ArrayLike, npt.ArrayLike],
 ]
-
-_DTYPE_CODES = {np.dtype(np.uint8): 0, np.dtype(np.float32): 1, np.dtype(np.int32): 2}
 
 
 class SearchResult:
@@ -88,7 +85,7 @@ class SearchResult:
         draws = np.random.default_rng(seed).random(len(weights)) * cumulative[:, -1]
         chosen = (cumulative <= draws[:, None]).sum(axis=1)
         # A draw rounded up to the total lands on the last action with any weight.
-        last = ACTION_COUNT - 1 - (weights[:, ::-1] > 0).argmax(axis=1)
+        last = _core.ACTION_COUNT - 1 - (weights[:, ::-1] > 0).argmax(axis=1)
         chosen = np.minimum(chosen, last)
         return np.where(ended, -1, chosen).astype(np.int32)
 
@@ -126,21 +123,14 @@ class Search:
         states = _root_states(roots, self.rules)
         if dtype is None:
             dtype = getattr(roots, "dtype", np.uint8)
-        try:
-            code = _DTYPE_CODES.get(np.dtype(dtype))
-        except TypeError:
-            code = None
-        if code is None:
-            raise ValueError(
-                f"dtype must be numpy.uint8, numpy.float32 or numpy.int32, not {dtype}"
-            )
-        self.dtype = np.dtype(dtype)
-        self.simulations = _checks.whole("simulations", simulations, 1, 2**31 - 1)
+        self.dtype, code = observation_type(dtype)
+        # The ranges of the settings are the compiled core's to check.
+        self.simulations = _checks.int32("simulations", simulations)
         if leaves_per_batch is None:
             # Enough leaves a batch that an evaluator call is shared by several dozen leaves,
             # and few enough a tree that virtual losses do not blur its search.
             leaves_per_batch = max(1, min(8, 64 // max(1, len(states))))
-        leaves = _checks.whole("leaves_per_batch", leaves_per_batch, 1, 4096)
+        leaves = _checks.int32("leaves_per_batch", leaves_per_batch)
         threads = (os.process_cpu_count() or 1) if threads is None else threads
         threads = _checks.whole("threads", threads, 1, 1024)
         seed = _checks.seed(seed)
@@ -156,6 +146,23 @@ class Search:
             seed,
             RULES[self.rules],
         )
+        # What each root follows: the environment (by its number), the slot's game counter
+        # and the environment's step count when the root last matched its slot; -1 unknown.
+        self._serial = -1
+        self._games = np.full(len(states), -1, np.int64)
+        self._steps = np.full(len(states), -1, np.int64)
+        if isinstance(roots, VectorOrtolan):
+            self._follow(roots, np.ones(len(states), np.bool_))
+
+    def _follow(self, env: VectorOrtolan, chosen: npt.NDArray[np.bool_]) -> None:
+        """Records that the chosen roots match their slots of env as it stands now."""
+        steps, games, *_ = env._progress()
+        if env._serial != self._serial:
+            self._games[:] = -1
+            self._steps[:] = -1
+            self._serial = env._serial
+        self._games[chosen] = games[chosen]
+        self._steps[chosen] = steps
 
     @property
     def num_roots(self) -> int:
@@ -207,13 +214,72 @@ class Search:
         it proves that side mated in n plies, 0 otherwise."""
         return int(self._core.proven_mate(_checks.whole("root", root, 0, self.num_roots - 1)))
 
-    def advance(self, actions: npt.ArrayLike) -> None:
+    def advance(self, actions: npt.ArrayLike, env: VectorOrtolan | None = None) -> None:
         """Moves each root on by its action, keeping the chosen child's subtree.
 
-        A root whose game has ended takes -1 and stays; an action that is not legal at its
-        root raises ValueError naming every such root, with nothing changed.
+        Without ``env``: a root whose game has ended takes -1 and stays; an action that is not
+        legal at its root raises ValueError naming every such root, with nothing changed.
+
+        With ``env``, the ``VectorOrtolan`` just stepped with these actions, the search follows
+        its slots: a root moves on by its action where the slot played it in the same game,
+        and starts over from the slot's new game where that step reset the slot (the ending
+        step itself under "same_step", the step that resets it under "next_step"). A root
+        that does not match its slot (told another action than the slot played, a slot reset
+        or restored since the root last matched it without ``reset_roots(env, mask)``, a root
+        taken from the environment after the step, or more than one step since) raises
+        ValueError naming each such slot, with nothing changed.
         """
-        self._core.advance(_checks.actions(actions, self.num_roots))
+        chosen = _checks.actions(actions, self.num_roots)
+        if env is None:
+            self._core.advance(chosen)
+            self._steps[:] = -1
+            self._games[:] = -1
+            return
+        if not isinstance(env, VectorOrtolan):
+            raise TypeError(f"env must be a VectorOrtolan or None, not {type(env).__name__}")
+        steps, games, before, after, played, _ = env._progress()
+        if env.num_envs != self.num_roots:
+            raise ValueError(f"env must have {self.num_roots} slots, not {env.num_envs}")
+        if env.rules != self.rules:
+            raise ValueError(f"env plays {env.rules!r} rules, the search {self.rules!r}")
+        own = self._serial == env._serial
+        known_games = self._games if own else np.full(self.num_roots, -1, np.int64)
+        known_steps = self._steps if own else np.full(self.num_roots, -1, np.int64)
+        restarted = after != before
+        # Each slot's first fault, in this order, by name; the loop runs over faulty slots only.
+        checks = [
+            (known_steps == steps, "its root was taken after the step (advance first)"),
+            (
+                (known_steps >= 0) & (known_steps != steps - 1),
+                "{behind} steps since its root followed it",
+            ),
+            (
+                (known_games >= 0) & (known_games != before),
+                "started another game before the step (reset_roots)",
+            ),
+            (games != after, "started another game after the step (reset_roots)"),
+            (
+                (played >= 0) & (chosen != played),
+                "the root was told action {told}, the slot played {played}",
+            ),
+        ]
+        faulty = np.logical_or.reduce([flags for flags, _ in checks])
+        faults = []
+        for i in np.flatnonzero(faulty).tolist():
+            text = next(text for flags, text in checks if flags[i])
+            faults.append(
+                f"slot {i}: "
+                + text.format(behind=steps - known_steps[i], told=chosen[i], played=played[i])
+            )
+        if faults:
+            raise ValueError("the search does not follow env: " + "; ".join(faults))
+        moves = np.where(played >= 0, chosen, -1).astype(np.int32)
+        self._core.advance(moves, np.ascontiguousarray(restarted))
+        fresh = np.flatnonzero(restarted)
+        if fresh.size:
+            states = [unwrap(env.save_state(int(i)), self.rules, f"slot {i}") for i in fresh]
+            self._core.reset_roots([int(i) for i in fresh], states)
+        self._follow(env, np.ones(self.num_roots, np.bool_))
 
     def reset_roots(self, roots: Any, mask: npt.ArrayLike | None = None) -> None:
         """Starts the trees where ``mask`` is true (all without a mask) over from ``roots``.
@@ -230,6 +296,13 @@ class Search:
         else:
             chosen = np.flatnonzero(_checks.flags("mask", mask, self.num_roots))
         self._core.reset_roots([int(i) for i in chosen], [states[int(i)] for i in chosen])
+        picked = np.zeros(self.num_roots, np.bool_)
+        picked[chosen] = True
+        if isinstance(roots, VectorOrtolan):
+            self._follow(roots, picked)
+        else:
+            self._games[picked] = -1
+            self._steps[picked] = -1
 
 
 def _square_name(square: int) -> str:

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import itertools
 import os
 from collections.abc import Sequence
 from typing import TYPE_CHECKING, Any, Literal, cast
@@ -10,7 +11,7 @@ import numpy as np
 import numpy.typing as npt
 
 import ortolan
-from ortolan_vector import _checks
+from ortolan_vector import _checks, _core
 from ortolan_vector._core import VectorCore
 from ortolan_vector._rules import RULES, RuledState, RulesName, rules_name, unwrap, wrap
 
@@ -31,44 +32,42 @@ elif gymnasium is not None:
 else:
     _Base = object
 
-PLANES = 119
-ACTIONS = 73 * 64
+OBSERVATION_SHAPE: tuple[int, int, int] = _core.OBSERVATION_SHAPE
+ACTIONS: int = _core.ACTION_COUNT
 INT32 = np.iinfo(np.int32)
 
-# Element type codes of the compiled core, by NumPy dtype.
-_OBSERVATION_TYPES = {np.dtype(np.uint8): 0, np.dtype(np.float32): 1, np.dtype(np.int32): 2}
-# Autoreset mode codes of the compiled core, by Gymnasium's names.
-_AUTORESET_MODES = {"next_step": 0, "same_step": 1, "disabled": 2}
 _GYMNASIUM_MODES = {"NextStep": "next_step", "SameStep": "same_step", "Disabled": "disabled"}
 
 AutoresetName = Literal["next_step", "same_step", "disabled"]
 
+# Each VectorOrtolan's own number, by which a Search knows the environment it follows.
+_SERIALS = itertools.count()
 
-def _observation_bounds(
-    dtype: np.dtype[Any], rules: RulesName
-) -> tuple[npt.NDArray[Any], npt.NDArray[Any]]:
-    """Per-plane bounds of what the planes can hold, broadcast to (119, 8, 8)."""
-    top = 255 if dtype == np.uint8 else INT32.max
-    low = np.zeros(PLANES, dtype=np.float64)
-    high = np.ones(PLANES, dtype=np.float64)
-    for slot in range(8):
-        high[14 * slot + 12 : 14 * slot + 14] = top  # repetition counts
-    # Under "ortolan" rules the move counter counts every step since the slot was made, across
-    # games, and wraps around; otherwise it is the game's ply. The clocks only count up from 0.
-    wraps = rules == "ortolan" and dtype != np.uint8
-    low[113], high[113] = (INT32.min, INT32.max) if wraps else (0, top)
-    high[118] = top
-    shape = (PLANES, 8, 8)
+
+def observation_type(dtype: object) -> tuple[np.dtype[Any], int]:
+    """The dtype of the observations and the compiled core's code for it."""
+    try:
+        chosen: np.dtype[Any] | None = np.dtype(cast("Any", dtype))
+    except TypeError:
+        chosen = None
+    if chosen is None or chosen.name not in _core.OBSERVATION_TYPES or chosen != chosen.name:
+        raise ValueError(f"dtype must be numpy.uint8, numpy.float32 or numpy.int32, not {dtype!r}")
+    return chosen, _core.OBSERVATION_TYPES[chosen.name]
+
+
+def observation_bounds(code: int, rules: RulesName) -> tuple[npt.NDArray[Any], npt.NDArray[Any]]:
+    """The bounds of what each plane can hold, broadcast to (119, 8, 8)."""
+    low, high = _core.plane_bounds(code, RULES[rules])
     return (
-        np.broadcast_to(low[:, None, None], shape).astype(dtype),
-        np.broadcast_to(high[:, None, None], shape).astype(dtype),
+        np.broadcast_to(low[:, None, None], OBSERVATION_SHAPE).copy(),
+        np.broadcast_to(high[:, None, None], OBSERVATION_SHAPE).copy(),
     )
 
 
 def _autoreset_name(mode: object) -> AutoresetName:
     if gymnasium is not None and isinstance(mode, AutoresetMode):
         mode = _GYMNASIUM_MODES[mode.value]
-    if not isinstance(mode, str) or mode not in _AUTORESET_MODES:
+    if not isinstance(mode, str) or mode not in _core.AUTORESET_MODES:
         raise ValueError(
             f"autoreset_mode must be 'next_step', 'same_step' or 'disabled', not {mode!r}"
         )
@@ -127,15 +126,7 @@ class VectorOrtolan(_Base):
             raise TypeError(f"threads must be an int or None, not {type(threads).__name__}")
         if threads < 1:
             raise ValueError(f"threads must be at least 1, not {threads}")
-        try:
-            chosen: np.dtype[Any] | None = np.dtype(dtype)
-        except TypeError:
-            chosen = None
-        if chosen not in _OBSERVATION_TYPES:
-            raise ValueError(
-                f"dtype must be numpy.uint8, numpy.float32 or numpy.int32, not {dtype!r}"
-            )
-        observation_dtype = cast("np.dtype[Any]", chosen)
+        observation_dtype, code = observation_type(dtype)
         mode = _autoreset_name(autoreset_mode)
         self.rules: RulesName = rules_name(rules)
         if max_plies is not None and (
@@ -152,18 +143,19 @@ class VectorOrtolan(_Base):
         self._core: VectorCore | None = VectorCore(
             self.num_envs,
             min(int(threads), self.num_envs),
-            _OBSERVATION_TYPES[observation_dtype],
-            _AUTORESET_MODES[mode],
+            code,
+            _core.AUTORESET_MODES[mode],
             self.max_plies or 0,
             RULES[self.rules],
         )
         self.threads: int = self._core.threads
+        self._serial = next(_SERIALS)
         self._core.seed(_checks.seed(seed))
         self._started = False
         self.metadata = {
             "autoreset_mode": mode if gymnasium is None else AutoresetMode(_mode_value(mode))
         }
-        low, high = _observation_bounds(observation_dtype, self.rules)
+        low, high = observation_bounds(code, self.rules)
         self.observation_low, self.observation_high = low, high
         if gymnasium is not None:
             spaces = gymnasium.spaces
@@ -193,7 +185,7 @@ class VectorOrtolan(_Base):
         """The caller's buffers, or new ones."""
         if out is None:
             return {
-                "observation": np.empty((self.num_envs, PLANES, 8, 8), dtype=self.dtype),
+                "observation": np.empty((self.num_envs, *OBSERVATION_SHAPE), dtype=self.dtype),
                 "action_mask": np.empty((self.num_envs, ACTIONS), dtype=np.bool_),
             }
         if not isinstance(out, dict):
@@ -214,6 +206,23 @@ class VectorOrtolan(_Base):
         if not self._started:
             raise RuntimeError("call reset() before stepping, listing or rolling out games")
         return core
+
+    def _progress(
+        self,
+    ) -> tuple[
+        int,
+        npt.NDArray[np.uint32],
+        npt.NDArray[np.uint32],
+        npt.NDArray[np.uint32],
+        npt.NDArray[np.int32],
+        npt.NDArray[np.int32],
+    ]:
+        """(steps, games, games_before, games_after, played, plies) for a Search that follows
+        the slots: the successful steps so far and, per slot, its game counter (moved on by
+        every start of a game and every restore or playout) now, as the last step began and
+        as it finished, the action the last step played (-1 where it reset the slot or played
+        nothing) and the plies since the slot's last reset."""
+        return self._live().progress()
 
     def close(self, **kwargs: Any) -> None:
         """Ends the environment and stops its threads. Every later call but ``close()`` (which
@@ -382,7 +391,7 @@ class VectorOrtolan(_Base):
         core = self._live()
         state = unwrap(state, self.rules, "state")
         output: Observation = {
-            "observation": np.empty((PLANES, 8, 8), dtype=self.dtype),
+            "observation": np.empty(OBSERVATION_SHAPE, dtype=self.dtype),
             "action_mask": np.empty(ACTIONS, dtype=np.bool_),
         }
         core.restore_state(slot, state, output["observation"], output["action_mask"])

@@ -42,4 +42,16 @@ inline void write_observation_row(const Board& board, int32_t type, void* rows, 
     });
 }
 
+// Writes the bounds of each plane under the rule set as the type holds them:
+// observation_planes values each.
+inline void write_plane_bounds(int32_t type, int32_t rules, void* low, void* high) {
+    with_observation_type(type, [&](auto zero) {
+        using T = decltype(zero);
+        for (int32_t p = 0; p < observation_planes; ++p) {
+            static_cast<T*>(low)[p] = observation_value<T>(plane_bounds(p, rules).low);
+            static_cast<T*>(high)[p] = observation_value<T>(plane_bounds(p, rules).high);
+        }
+    });
+}
+
 }  // namespace ortolan

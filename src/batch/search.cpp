@@ -89,15 +89,17 @@ std::string refusal_text(const LeafFault& fault) {
 AnswerRefused::AnswerRefused(const LeafFault& refused)
     : std::invalid_argument(refusal_text(refused)), fault(refused) {}
 
-void Search::run(Evaluator& evaluator, int32_t added, double seconds) {
+void Search::run(Evaluator& evaluator, Interruption* interruption, int32_t added, double seconds) {
     start_run(added, seconds);
+    InterruptionClock clock(interruption);
     while (!finished()) {
+        clock.poll();
         const int32_t rows = select();
         if (rows == 0) continue;
         LeafFault fault;
         try {
             const LeafRows leaves = evaluator.room(rows);
-            write_leaves(leaves.observations, evaluator.observation_type(), leaves.masks);
+            write_leaves(leaves.observations, evaluator.observation_type(), leaves.masks, true);
             const LeafAnswer answer = evaluator.evaluate(rows);
             fault = check(answer.priors, answer.values);
             if (fault.row < 0) apply(answer.priors, answer.values);
@@ -132,10 +134,13 @@ bool Search::finished() const {
 
 // Calls step(t) for every tree, the trees split among the pool's threads.
 template <class Step>
-void Search::each_tree(Step&& step) {
-    pool_.for_chunks(size(), [&](int64_t begin, int64_t end, int32_t) {
-        for (int64_t t = begin; t < end; ++t) step(static_cast<size_t>(t));
-    });
+void Search::each_tree(Step&& step, bool rest_after) {
+    pool_.for_chunks(
+        size(),
+        [&](int64_t begin, int64_t end, int32_t) {
+            for (int64_t t = begin; t < end; ++t) step(static_cast<size_t>(t));
+        },
+        rest_after);
 }
 
 int32_t Search::select() {
@@ -151,23 +156,25 @@ int32_t Search::select() {
     return rows;
 }
 
-void Search::write_leaves(void* observations, int32_t type, bool* masks) {
+void Search::write_leaves(void* observations, int32_t type, bool* masks, bool evaluator_next) {
     const size_t per_tree = static_cast<size_t>(settings_.leaves_per_batch);
-    each_tree([&](size_t t) {
-        const SearchTree& tree = trees_[t];
-        size_t row = static_cast<size_t>(first_rows_[t]);
-        for (const PendingVisit& visit : tree.pending()) {
-            if (visit.slot < 0) continue;
-            const Board& board = boards_[t * per_tree + static_cast<size_t>(visit.slot)];
-            write_observation_row(board, type, observations, row);
-            bool* mask = masks + row * action_count;
-            std::memset(mask, 0, action_count);
-            const SearchNode& leaf = tree.node(visit.leaf);
-            for (int32_t i = 0; i < leaf.child_count; ++i)
-                mask[tree.node(leaf.first_child + i).action] = true;
-            ++row;
-        }
-    });
+    each_tree(
+        [&](size_t t) {
+            const SearchTree& tree = trees_[t];
+            size_t row = static_cast<size_t>(first_rows_[t]);
+            for (const PendingVisit& visit : tree.pending()) {
+                if (visit.slot < 0) continue;
+                const Board& board = boards_[t * per_tree + static_cast<size_t>(visit.slot)];
+                write_observation_row(board, type, observations, row);
+                bool* mask = masks + row * action_count;
+                std::memset(mask, 0, action_count);
+                const SearchNode& leaf = tree.node(visit.leaf);
+                for (int32_t i = 0; i < leaf.child_count; ++i)
+                    mask[tree.node(leaf.first_child + i).action] = true;
+                ++row;
+            }
+        },
+        evaluator_next);
 }
 
 LeafFault Search::check(const float* priors, const float* values) {
@@ -185,9 +192,11 @@ void Search::cancel() {
     each_tree([&](size_t t) { trees_[t].cancel(); });
 }
 
-void Search::run_rollouts() {
+void Search::run_rollouts(Interruption* interruption) {
     const size_t per_tree = static_cast<size_t>(settings_.leaves_per_batch);
+    InterruptionClock clock(interruption);
     while (!finished()) {
+        clock.poll();
         const int32_t rows = select();
         row_trees_.clear();
         row_slots_.clear();
@@ -221,10 +230,11 @@ void Search::results(int32_t* visit_counts, float* root_values) const {
     }
 }
 
-void Search::advance(const int32_t* actions) {
+void Search::advance(const int32_t* actions, const uint8_t* keep) {
     std::vector<Move> moves(trees_.size(), 0);
     std::string refused;
     for (size_t t = 0; t < trees_.size(); ++t) {
+        if (keep && keep[t]) continue;
         const bool over = trees_[t].game_over();
         const bool ok = over ? actions[t] == -1 : trees_[t].root_move(actions[t], moves[t]);
         if (ok) continue;
@@ -235,7 +245,7 @@ void Search::advance(const int32_t* actions) {
     if (!refused.empty())
         throw std::invalid_argument("actions not legal at their roots: " + refused);
     for (size_t t = 0; t < trees_.size(); ++t)
-        if (actions[t] != -1) trees_[t].advance(actions[t], moves[t]);
+        if (actions[t] != -1 && !(keep && keep[t])) trees_[t].advance(actions[t], moves[t]);
 }
 
 }  // namespace ortolan

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/interruption.h"
 #include "batch/observation_type.h"
 #include "batch/search_tree.h"
 #include "batch/thread_pool.h"
@@ -75,9 +76,11 @@ public:
     // Starts a run and goes round select, write_leaves, the evaluator, check and apply until
     // finished(). An answer check refuses is taken back and thrown as AnswerRefused; an
     // exception from the evaluator is thrown on after the batch is taken back. Either way the
-    // trees are as before the batch, and a later run completes them. `added` and `seconds`
-    // are start_run's.
-    void run(Evaluator& evaluator, int32_t added = 0, double seconds = -1.0);
+    // trees are as before the batch, and a later run completes them. The interruption (if
+    // any) is asked between batches; what it throws leaves run the same way, every finished
+    // batch kept. `added` and `seconds` are start_run's.
+    void run(Evaluator& evaluator, Interruption* interruption = nullptr, int32_t added = 0,
+             double seconds = -1.0);
 
     // A run tops every root up to settings().simulations visits when `added` is 0 and adds
     // `added` visits to each root otherwise; with `seconds` >= 0 it also ends once that much
@@ -88,24 +91,29 @@ public:
     // The steps of a batch. select returns the number of leaves to evaluate (the rows of the
     // batch); check returns the fault of the lowest row, if any.
     int32_t select();
-    // Observations as `type`, one of the codes of batch/observation_type.h.
-    void write_leaves(void* observations, int32_t type, bool* masks);
+    // Observations as `type`, one of the codes of batch/observation_type.h. With
+    // evaluator_next the pool's workers sleep at once afterwards instead of spinning while the
+    // evaluator works (and perhaps runs threads of its own).
+    void write_leaves(void* observations, int32_t type, bool* masks, bool evaluator_next = false);
     LeafFault check(const float* priors, const float* values);
     void apply(const float* priors, const float* values);
     void cancel();
 
     // A whole run (after start_run) valued by random playouts: the leaves of each batch are
     // played out on every thread, each from its own seed (its tree's stream and its leaf's
-    // number), so the results do not depend on the number of threads.
-    void run_rollouts();
+    // number), so the results do not depend on the number of threads. The interruption (if
+    // any) is asked between batches; what it throws leaves the run with every finished
+    // simulation kept.
+    void run_rollouts(Interruption* interruption = nullptr);
 
     // visit_counts: size() rows of action_count; root_values: size() values.
     void results(int32_t* visit_counts, float* root_values) const;
 
     // Moves every root on by its action (the chosen child's subtree is kept). A root whose game
     // has ended takes -1 and stays as it is. Throws std::invalid_argument naming every tree
-    // whose action is not legal, with nothing changed.
-    void advance(const int32_t* actions);
+    // whose action is not legal, with nothing changed. Roots where keep (if given) is nonzero
+    // are left as they are, whatever their action.
+    void advance(const int32_t* actions, const uint8_t* keep = nullptr);
     // Starts trees indices[0..count) over from the games roots[0..count). Throws
     // std::invalid_argument, with nothing changed, for an index out of range or a root as the
     // constructor refuses it.
@@ -114,7 +122,7 @@ public:
 private:
     void reset_root(int32_t index, const Board& root);
     template <class Step>
-    void each_tree(Step&& step);
+    void each_tree(Step&& step, bool rest_after = false);
 
     SearchSettings settings_;
     uint64_t seed_;

@@ -69,7 +69,7 @@ void ThreadPool::run_chunk(int32_t chunk) {
     }
 }
 
-void ThreadPool::run(int64_t count, Invoke invoke, void* callable) {
+void ThreadPool::run(int64_t count, Invoke invoke, void* callable, bool rest_after) {
     if (count < 0) count = 0;
     if (size_ == 1) {
         invoke(callable, 0, count, 0);
@@ -80,6 +80,7 @@ void ThreadPool::run(int64_t count, Invoke invoke, void* callable) {
     invoke_ = invoke;
     callable_ = callable;
     count_ = count;
+    rest_after_ = rest_after;
     pending_.store(size_ - 1, std::memory_order_relaxed);
     {
         // Under the mutex, so that a worker between its test and its sleep cannot miss it.
@@ -104,17 +105,19 @@ void ThreadPool::run(int64_t count, Invoke invoke, void* callable) {
 
 void ThreadPool::work(int32_t chunk) {
     uint64_t seen = 0;
+    bool spin = true;
     auto ready = [&] {
         return stopping_.load(std::memory_order_acquire) ||
                generation_.load(std::memory_order_acquire) != seen;
     };
     for (;;) {
-        if (!spin_until(ready)) {
+        if (!spin || !spin_until(ready)) {
             std::unique_lock lock(mutex_);
             start_.wait(lock, ready);
         }
         if (stopping_.load(std::memory_order_acquire)) return;
         seen = generation_.load(std::memory_order_acquire);
+        spin = !rest_after_;
         run_chunk(chunk);
         if (pending_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
             // Taken so that a caller between its test and its sleep cannot miss the news.

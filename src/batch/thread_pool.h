@@ -7,7 +7,9 @@
 // A trainer calls the pool back to back, a millisecond or so apart, with a little Python in
 // between. Waking a sleeping thread costs tens of microseconds on a virtual machine, on the
 // way in and again on the way out, so each side first waits by spinning for a short while
-// (spin_time) and only then sleeps on a condition variable; an idle pool sleeps.
+// (spin_time) and only then sleeps on a condition variable; an idle pool sleeps. A caller that
+// knows the next job is far off (the search, before it hands a batch to a Python evaluator
+// that may run threads of its own) asks the workers to sleep at once after a job.
 #pragma once
 
 #include <atomic>
@@ -43,22 +45,23 @@ public:
     // task(begin, end, chunk) for each, chunk 0 on the calling thread; returns when all are
     // done. Nothing is allocated per call. The first exception a task throws is rethrown here
     // once every chunk has finished. Calls from several threads are served one at a time; a
-    // task must not call for_chunks on the same pool.
+    // task must not call for_chunks on the same pool. With rest_after the workers sleep as
+    // soon as they finish, rather than spinning for the next job.
     template <class Task>
-    void for_chunks(int64_t count, Task&& task) {
+    void for_chunks(int64_t count, Task&& task, bool rest_after = false) {
         using Callable = std::remove_reference_t<Task>;
         run(
             count,
             [](void* callable, int64_t begin, int64_t end, int32_t chunk) {
                 (*static_cast<Callable*>(callable))(begin, end, chunk);
             },
-            const_cast<void*>(static_cast<const void*>(std::addressof(task))));
+            const_cast<void*>(static_cast<const void*>(std::addressof(task))), rest_after);
     }
 
 private:
     using Invoke = void (*)(void* callable, int64_t begin, int64_t end, int32_t chunk);
 
-    void run(int64_t count, Invoke invoke, void* callable);
+    void run(int64_t count, Invoke invoke, void* callable, bool rest_after);
     // Runs one chunk of the current job, keeping the first exception.
     void run_chunk(int32_t chunk);
     void work(int32_t chunk);
@@ -80,6 +83,7 @@ private:
     Invoke invoke_ = nullptr;
     void* callable_ = nullptr;
     int64_t count_ = 0;
+    bool rest_after_ = false;
     std::exception_ptr error_;  // under mutex_
 };
 

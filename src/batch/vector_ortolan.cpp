@@ -23,7 +23,7 @@ VectorOrtolan::VectorOrtolan(int32_t num_envs, int32_t threads, int32_t observat
     if (autoreset < autoreset_next_step || autoreset > autoreset_disabled)
         throw std::invalid_argument("unknown autoreset mode");
     if (max_plies < 0) throw std::invalid_argument("max_plies must be 0 (no limit) or more");
-    if (rules < rules_ortolan || rules > rules_fide) throw std::invalid_argument("unknown rules");
+    if (!known_rules(rules)) throw std::invalid_argument("unknown rules");
     slots_.resize(static_cast<size_t>(num_envs));
     for (Slot& slot : slots_) slot.board.rules = rules;
     first_refused_.resize(static_cast<size_t>(threads));
@@ -173,21 +173,30 @@ void VectorOrtolan::legal_actions(int32_t width, int32_t* actions, int32_t* coun
     });
 }
 
-void VectorOrtolan::roll_out(int32_t* results) {
-    pool_.for_chunks(num_envs(), [&](int64_t begin, int64_t end, int32_t) {
-        for (auto i = static_cast<int32_t>(begin); i < end; ++i) {
-            Slot& slot = slots_[i];
-            const int32_t before = slot.board.total_move_count;
-            results[i] = slot.board.roll_out(static_cast<uint32_t>(splitmix64(slot.random) >> 32));
-            slot.plies =
-                wrapping_add(slot.plies, wrapping_add(slot.board.total_move_count, -before));
-            const Outcome result = slot.board.outcome(slot::refresh_legal(slot.board));
-            slot.loaded_over = false;
-            if (result.done || (max_plies_ > 0 && slot.plies >= max_plies_)) slot.ended = true;
-            if (rules_ != rules_ortolan && result.done && result.reward == 0) slot.drawn = true;
-            ++slot.games;
-        }
-    });
+void VectorOrtolan::roll_out(int32_t* results, Interruption* interruption) {
+    // A playout from the start position takes about 70 us, so a wave is some 10 ms of work.
+    constexpr int64_t playouts_per_thread = 128;
+    const int64_t wave = playouts_per_thread * threads();
+    InterruptionClock clock(interruption);
+    for (int64_t first = 0; first < num_envs(); first += wave) {
+        clock.poll();
+        const int64_t count = std::min<int64_t>(wave, num_envs() - first);
+        pool_.for_chunks(count, [&](int64_t begin, int64_t end, int32_t) {
+            for (int64_t k = begin; k < end; ++k) roll_out_slot(first + k, results);
+        });
+    }
+}
+
+void VectorOrtolan::roll_out_slot(int64_t i, int32_t* results) {
+    Slot& slot = slots_[static_cast<size_t>(i)];
+    const int32_t before = slot.board.total_move_count;
+    results[i] = slot.board.roll_out(static_cast<uint32_t>(splitmix64(slot.random) >> 32));
+    slot.plies = wrapping_add(slot.plies, wrapping_add(slot.board.total_move_count, -before));
+    const Outcome result = slot.board.outcome(slot::refresh_legal(slot.board));
+    slot.loaded_over = false;
+    if (result.done || (max_plies_ > 0 && slot.plies >= max_plies_)) slot.ended = true;
+    if (rules_ != rules_ortolan && result.done && result.reward == 0) slot.drawn = true;
+    ++slot.games;
 }
 
 State VectorOrtolan::save_state(int32_t i) const {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "batch/interruption.h"
 #include "batch/observation_type.h"
 #include "batch/thread_pool.h"
 #include "engine/board.h"
@@ -77,6 +78,9 @@ public:
 
     // A slot whose game ended at its last step or playout and has not been reset since.
     bool ended(int32_t slot) const { return slots_[static_cast<size_t>(slot)].ended; }
+    // A slot loaded from FEN text whose position had already ended: its next step reports
+    // the ending, whatever the action, and plays nothing.
+    bool loaded_over(int32_t slot) const { return slots_[static_cast<size_t>(slot)].loaded_over; }
     // Resets every ended slot and writes its new observation and mask; other rows are left.
     void reset_ended(const BatchOutput& out);
 
@@ -88,7 +92,10 @@ public:
 
     // One Board::roll_out per slot, seeded from the slot's stream; a slot whose playout ended
     // its game counts as ended.
-    void roll_out(int32_t* results);
+    // The playouts go in waves of a few milliseconds, and the interruption (if any) is asked
+    // between waves: when it throws, the slots of the finished waves stand where their
+    // playouts stopped and the others are untouched.
+    void roll_out(int32_t* results, Interruption* interruption = nullptr);
 
     State save_state(int32_t slot) const;
     void save_states(State* out);
@@ -136,6 +143,7 @@ private:
         return autoreset_ != autoreset_disabled && slot.ended;
     }
     void start_game(Slot& slot, const char* fen);
+    void roll_out_slot(int64_t slot, int32_t* results);
     void write_row(const Board& board, void* observation, uint8_t* mask) const;
     void write(int32_t slot, const BatchOutput& out) const;
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -75,20 +76,24 @@ std::string shape_text(const py::array& array) {
     return text + (array.ndim() == 1 ? ",)" : ")");
 }
 
-// One part of the evaluator's answer as C-contiguous float32, refused unless it is a
-// floating-point array of the expected shape.
+// One part of the evaluator's answer as C-contiguous float32 (a copy unless it is one): a
+// TypeError unless it is a floating-point array, a ValueError unless it has the shape expected.
 py::array_t<float> answer_part(const py::handle& part, const char* name, py::ssize_t rows,
                                bool with_actions) {
     const py::array array = py::array::ensure(part);
     const bool shaped = array && array.ndim() == (with_actions ? 2 : 1) && array.shape(0) == rows &&
                         (!with_actions || array.shape(1) == action_count);
-    if (!array || array.dtype().kind() != 'f' || !shaped) {
-        std::string expected = "(" + std::to_string(rows) + (with_actions ? ", 4672)" : ",)");
+    const bool floating = array && array.dtype().kind() == 'f';
+    if (!floating || !shaped) {
+        std::string expected = "(" + std::to_string(rows) +
+                               (with_actions ? ", " + std::to_string(action_count) + ")" : ",)");
         std::string got =
             array ? std::string(py::str(array.dtype())) + " array of shape " + shape_text(array)
                   : std::string(py::str(py::type::handle_of(part).attr("__name__")));
-        throw py::value_error(std::string("evaluate must return ") + name +
-                              " as a floating-point array of shape " + expected + ", not " + got);
+        const std::string text = std::string("evaluate must return ") + name +
+                                 " as a floating-point array of shape " + expected + ", not " + got;
+        if (!floating) throw py::type_error(text);
+        throw py::value_error(text);
     }
     return py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(array);
 }
@@ -115,7 +120,7 @@ public:
         py::gil_scoped_acquire locked;
         const py::object answer = evaluate_(observations_, masks_);
         if (!py::isinstance<py::tuple>(answer) || py::len(answer) != 2)
-            throw py::value_error("evaluate must return a pair (priors, values)");
+            throw py::type_error("evaluate must return a pair (priors, values)");
         const py::tuple pair = answer;
         priors_ = answer_part(pair[0], "priors", rows, true);
         values_ = answer_part(pair[1], "values", rows, false);
@@ -142,8 +147,7 @@ void bind_search(py::module_& m) {
                  settings.dirichlet_alpha = dirichlet_alpha;
                  settings.dirichlet_fraction = dirichlet_fraction;
                  settings.leaves_per_batch = leaves_per_batch;
-                 if (rules < rules_ortolan || rules > rules_fide)
-                     throw py::value_error("unknown rules");
+                 if (!known_rules(rules)) throw py::value_error("unknown rules");
                  const std::vector<Board> games = games_of(roots, rules);
                  auto core = std::make_unique<SearchCore>();
                  core->rules = rules;
@@ -161,19 +165,21 @@ void bind_search(py::module_& m) {
              [](SearchCore& core, const py::function& evaluate, int32_t added, double seconds) {
                  BusyGuard busy(core);
                  PythonEvaluator evaluator(core.type, evaluate);
+                 SignalCheck signals;
                  {
                      py::gil_scoped_release unlocked;
-                     core.search->run(evaluator, added, seconds);
+                     core.search->run(evaluator, &signals, added, seconds);
                  }
                  return results(*core.search);
              })
         .def("run_rollouts",
              [](SearchCore& core, int32_t added, double seconds) {
                  BusyGuard busy(core);
+                 SignalCheck signals;
                  {
                      py::gil_scoped_release unlocked;
                      core.search->start_run(added, seconds);
-                     core.search->run_rollouts();
+                     core.search->run_rollouts(&signals);
                  }
                  return results(*core.search);
              })
@@ -195,15 +201,22 @@ void bind_search(py::module_& m) {
                      throw py::index_error("root " + std::to_string(index) + " is out of range");
                  return core.search->tree(index).proven_mate();
              })
-        .def("advance",
-             [](SearchCore& core,
-                const py::array_t<int32_t, py::array::c_style | py::array::forcecast>& actions) {
-                 BusyGuard busy(core);
-                 if (actions.ndim() != 1 || actions.shape(0) != core.search->size())
-                     throw py::value_error("actions must have shape (" +
-                                           std::to_string(core.search->size()) + ",)");
-                 core.search->advance(actions.data());
-             })
+        .def(
+            "advance",
+            [](SearchCore& core,
+               const py::array_t<int32_t, py::array::c_style | py::array::forcecast>& actions,
+               const std::optional<py::array_t<bool, py::array::c_style>>& keep) {
+                BusyGuard busy(core);
+                const py::ssize_t n = core.search->size();
+                if (actions.ndim() != 1 || actions.shape(0) != n ||
+                    (keep && (keep->ndim() != 1 || keep->shape(0) != n)))
+                    throw py::value_error("actions and keep must have shape (" + std::to_string(n) +
+                                          ",)");
+                core.search->advance(
+                    actions.data(),
+                    keep ? reinterpret_cast<const uint8_t*>(keep->data()) : nullptr);
+            },
+            py::arg("actions"), py::arg("keep") = py::none())
         .def("reset_roots",
              [](SearchCore& core, const py::sequence& indices, const py::sequence& roots) {
                  BusyGuard busy(core);

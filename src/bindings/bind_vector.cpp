@@ -71,7 +71,7 @@ BatchOutput batch_output(const VectorCore& core, const py::handle& observation,
                          const py::handle& mask) {
     const py::ssize_t n = core.env.num_envs();
     return {array_data(observation, "observation", observation_dtype(core.env.observation_type()),
-                       {n, 119, 8, 8}),
+                       {n, observation_planes, 8, 8}),
             static_cast<uint8_t*>(
                 array_data(mask, "action_mask", py::dtype::of<bool>(), {n, action_count}))};
 }
@@ -165,8 +165,9 @@ py::array_t<int32_t> roll_out(VectorCore& core) {
     Exclusive exclusive(core);
     py::array_t<int32_t> results(core.env.num_envs());
     int32_t* data = results.mutable_data();
+    SignalCheck signals;
     py::gil_scoped_release released;
-    core.env.roll_out(data);
+    core.env.roll_out(data, &signals);
     return results;
 }
 
@@ -193,8 +194,9 @@ std::vector<State> save_states(VectorCore& core) {
 void restore_state(VectorCore& core, int64_t slot, const State& state,
                    const py::handle& observation, const py::handle& mask) {
     const int32_t i = checked_slot(core, slot);
-    void* obs = array_data(observation, "observation",
-                           observation_dtype(core.env.observation_type()), {119, 8, 8});
+    void* obs =
+        array_data(observation, "observation", observation_dtype(core.env.observation_type()),
+                   {observation_planes, 8, 8});
     auto* legal = static_cast<uint8_t*>(
         array_data(mask, "action_mask", py::dtype::of<bool>(), {action_count}));
     Exclusive exclusive(core);

@@ -105,6 +105,18 @@ public:
     void play(Move move, MoveUndo& undo);
     void undo(const MoveUndo& undo);
     uint64_t key_after(uint64_t key, const MoveUndo& undo) const;
+    // The key a game carries from move to move, from which position_key follows: hash_state
+    // under rules_ortolan, the chess key less its en passant term under the chess rule sets
+    // (that term asks whether the capture is legal, which the move alone does not tell).
+    uint64_t carried_key() const;
+    uint64_t carried_key_after(uint64_t key, const MoveUndo& undo) const {
+        return rules == rules_ortolan ? key_after(key, undo) : chess_key_after(key, undo);
+    }
+    uint64_t key_of_carried(uint64_t carried) {
+        return rules == rules_ortolan ? carried : chess_key_of_carried(carried);
+    }
+    uint64_t chess_key_after(uint64_t key, const MoveUndo& undo) const;
+    uint64_t chess_key_of_carried(uint64_t carried);
 
     // Episode.
     ActionMask get_actions();
@@ -134,19 +146,19 @@ public:
     StepResult reset();
     // What reset does to the game, from FEN text that read_fen accepts, without the
     // observation and the ActionMap: the history and the repetition table emptied, the ring at
-    // 0, the position loaded and counted once, prev_n_repititions kept. Under rules_ortolan the
-    // clock starts at 0 and the step counter is kept; under the chess rule sets both come from
-    // the FEN.
+    // 0, the position loaded and counted once. Under rules_ortolan the clock starts at 0 and
+    // the step counter and prev_n_repititions are kept; under the chess rule sets the clocks
+    // come from the FEN and prev_n_repititions starts at 0.
     void new_game(const char* fen);
     StepResult step(int32_t action);
     // Everything step does to the game with a legal move but the observation and the end of
     // the game: the move played, the new position recorded, the step counted.
     void advance(Move move) { advance(move, direct_generation_applies()); }
     // The same where the caller knows direct_generation_applies() of the position; returns the
-    // key of the new position.
+    // carried key of the new position.
     uint64_t advance(Move move, bool direct);
-    // The same for a position that direct generation applies to and whose key is known: the
-    // new key follows from the key and the move.
+    // The same for a position that direct generation applies to and whose carried key is
+    // known: the new carried key, which it returns, follows from the key and the move.
     uint64_t advance_direct(Move move, uint64_t key);
     // The end of the game by the rule set, given the number of legal moves of the position:
     // mate or stalemate first; then under rules_ortolan the third occurrence (exactly) or a
@@ -175,6 +187,8 @@ public:
     void render(GlyphSink& glyphs) const;
 
     // Helpers shared by the operations above.
+    template <class Keys>
+    uint64_t updated_key(uint64_t key, const MoveUndo& undo, Keys keys) const;
     int32_t king_square(int32_t of_side) const {
         return lowest_square(bitboards[of_side == white ? piece::K : piece::k]);
     }

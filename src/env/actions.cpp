@@ -64,6 +64,25 @@ constexpr PlaneTables make_plane_tables() {
 
 constexpr PlaneTables plane_tables = make_plane_tables();
 
+PlaneMove plane_move(int32_t plane, int32_t side) {
+    // An under-promotion plane moves as the one-square move of its direction.
+    const int32_t kind = plane >= 64 ? (plane - 64) % 3 : -1;
+    const int32_t moved = plane >= 64 ? (plane - 64) / 3 * 7 : plane;
+    for (int32_t source = 0; source < 64; ++source) {
+        for (int32_t target = 0; target < 64; ++target) {
+            const int32_t dr = row_of(target) - row_of(source);
+            const int32_t df = file_of(target) - file_of(source);
+            const bool line = dr == 0 || df == 0 || magnitude(dr) == magnitude(df);
+            const bool jump = magnitude(dr * df) == 2;
+            if (source != target && (line || jump) &&
+                plane_tables.plane[side][source][target] == moved)
+                return {static_cast<int8_t>(dr), static_cast<int8_t>(df),
+                        static_cast<int8_t>(kind)};
+        }
+    }
+    return {0, 0, -1};
+}
+
 bool operator==(const ActionMap& a, const ActionMap& b) {
     if (a.size() != b.size()) return false;
     for (const ActionMap::Entry& e : a) {

@@ -151,6 +151,14 @@ inline int32_t action_plane(Move move, int32_t side) {
     return plane;
 }
 
+// The move of each plane as its side to move makes it: the change of row and of file (row 0
+// is rank 8), and the kind of an under-promotion (0 knight, 1 bishop, 2 rook; -1 for a plane
+// of no under-promotion).
+struct PlaneMove {
+    int8_t rows, files, underpromotion;
+};
+PlaneMove plane_move(int32_t plane, int32_t side);
+
 inline int32_t action_number(Move move, int32_t side) {
     return action_plane(move, side) * 64 + move_source(move);
 }

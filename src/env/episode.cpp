@@ -19,6 +19,8 @@ void Board::new_game(const char* fen) {
         // The game's own clocks: the FEN's half-move clock and its ply from the full-move number.
         no_progress_count = halfmove;
         total_move_count = 2 * (fullmove - 1) + side;
+        // Nothing of an earlier game reaches the new one's repetition planes.
+        prev_n_repititions = 0;
     }
     record_position();
 }
@@ -43,8 +45,8 @@ uint64_t Board::advance(Move move, bool direct) {
     } else {
         make_move(move);
     }
-    const uint64_t key = position_key();
-    record_position(key, direct);
+    const uint64_t key = carried_key();
+    record_position(key_of_carried(key), direct);
     total_move_count = wrapping_add(total_move_count, 1);
     return key;
 }
@@ -53,8 +55,8 @@ uint64_t Board::advance_direct(Move move, uint64_t key) {
     just_reset = 0;
     MoveUndo undo;
     play(move, undo);
-    key = rules == rules_ortolan ? key_after(key, undo) : position_key();
-    record_position(key, true);
+    key = carried_key_after(key, undo);
+    record_position(key_of_carried(key), true);
     total_move_count = wrapping_add(total_move_count, 1);
     return key;
 }

@@ -85,7 +85,13 @@ History::History(History&& other) noexcept
 }
 
 History& History::operator=(const History& other) {
-    if (this != &other) *this = History(other);
+    if (this == &other) return *this;
+    if (other.extra_) return *this = History(other);
+    // Records alone: copied in place, with no temporary.
+    count_ = other.count_;
+    raw_mask_ = other.raw_mask_;
+    std::memcpy(records_, other.records_, sizeof records_);
+    extra_.reset();
     return *this;
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/bits.h"
+#include "env/rules.h"
 
 namespace ortolan {
 
@@ -58,6 +59,21 @@ constexpr T observation_value(int32_t value) {
         return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
     else
         return static_cast<T>(value);
+}
+
+// The least and the greatest value a plane can hold under a rule set, exactly (as int32): the
+// repetition planes and the no-progress counter count up from 0, the step counter too under
+// the chess rule sets (the game's ply) while under rules_ortolan it counts every step of the
+// Board's life and wraps around; every other plane is 0 or 1.
+struct PlaneBounds {
+    int32_t low, high;
+};
+
+constexpr PlaneBounds plane_bounds(int32_t plane, int32_t rules) {
+    constexpr int32_t most = 2147483647;
+    if (plane == 113) return {rules == rules_ortolan ? -most - 1 : 0, most};
+    if (plane == 118 || (plane < 112 && plane % record_planes >= 12)) return {0, most};
+    return {0, 1};
 }
 
 using NestedHistory = std::vector<std::vector<std::vector<int32_t>>>;

@@ -43,13 +43,7 @@ constexpr uint64_t chess_enpassant_key(int32_t square) {
 
 }  // namespace
 
-uint64_t Board::position_key() {
-    if (rules == rules_ortolan) return hash_state();
-    uint64_t h = side_key(side) ^ chess_castle_key(castle);
-    for (int32_t p = 0; p < 12; ++p) h ^= kind_key(p, bitboards[p]);
-    if (enpassant_capturable()) h ^= chess_enpassant_key(enpassant);
-    return h;
-}
+uint64_t Board::position_key() { return key_of_carried(carried_key()); }
 
 bool Board::enpassant_capturable() {
     if (enpassant < 0 || enpassant >= 64) return false;
@@ -104,13 +98,15 @@ uint64_t Board::hash_state() const {
 
 // Each bitboard the move changed swaps its old term for its new one, and so do the side to
 // move, the en passant square and the castling rights; the terms of an en passant square or
-// of rights that did not change cancel out, as they most often do.
-uint64_t Board::key_after(uint64_t key, const MoveUndo& undo) const {
+// of rights that did not change cancel out, as they most often do. Keys is the key's terms:
+// piece(kind, bitboard), side(side), castle(rights) and enpassant(square).
+template <class Keys>
+uint64_t Board::updated_key(uint64_t key, const MoveUndo& undo, Keys keys) const {
     const Move move = undo.move;
     const int32_t us = side ^ 1;
     const int32_t target = move_target(move);
     auto swap = [&](int32_t piece, Bitboard changed) {
-        key ^= piece_key(bitboards[piece] ^ changed) ^ piece_key(bitboards[piece]);
+        key ^= keys.piece(piece, bitboards[piece] ^ changed) ^ keys.piece(piece, bitboards[piece]);
     };
     if (const int32_t promoted = move_promoted(move)) {
         swap(move_piece(move), square_bit(move_source(move)));
@@ -122,11 +118,49 @@ uint64_t Board::key_after(uint64_t key, const MoveUndo& undo) const {
         swap(undo.taken,
              square_bit(move_enpassant(move) ? (us == white ? target + 8 : target - 8) : target));
     if (undo.rook >= 0) swap(undo.rook, undo.rook_squares);
-    key ^= side_key(white) ^ side_key(black);
+    key ^= keys.side(white) ^ keys.side(black);
     if (undo.enpassant != enpassant)
-        key ^= enpassant_key(undo.enpassant) ^ enpassant_key(enpassant);
-    if (undo.castle != castle) key ^= castle_key(undo.castle) ^ castle_key(castle);
+        key ^= keys.enpassant(undo.enpassant) ^ keys.enpassant(enpassant);
+    if (undo.castle != castle) key ^= keys.castle(undo.castle) ^ keys.castle(castle);
     return key;
+}
+
+namespace {
+
+struct OrtolanKeys {
+    static uint64_t piece(int32_t, Bitboard b) { return piece_key(b); }
+    static uint64_t side(int32_t s) { return side_key(s); }
+    static uint64_t castle(int32_t c) { return castle_key(c); }
+    static uint64_t enpassant(int32_t square) { return enpassant_key(square); }
+};
+
+// The chess key less its en passant term, which depends on more than the square.
+struct ChessKeys {
+    static uint64_t piece(int32_t p, Bitboard b) { return kind_key(p, b); }
+    static uint64_t side(int32_t s) { return side_key(s); }
+    static uint64_t castle(int32_t c) { return chess_castle_key(c); }
+    static uint64_t enpassant(int32_t) { return 0; }
+};
+
+}  // namespace
+
+uint64_t Board::key_after(uint64_t key, const MoveUndo& undo) const {
+    return updated_key(key, undo, OrtolanKeys{});
+}
+
+uint64_t Board::carried_key() const {
+    if (rules == rules_ortolan) return hash_state();
+    uint64_t h = side_key(side) ^ chess_castle_key(castle);
+    for (int32_t p = 0; p < 12; ++p) h ^= kind_key(p, bitboards[p]);
+    return h;
+}
+
+uint64_t Board::chess_key_after(uint64_t key, const MoveUndo& undo) const {
+    return updated_key(key, undo, ChessKeys{});
+}
+
+uint64_t Board::chess_key_of_carried(uint64_t carried) {
+    return enpassant_capturable() ? carried ^ chess_enpassant_key(enpassant) : carried;
 }
 
 void Board::record_position() { record_position(position_key(), false); }

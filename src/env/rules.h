@@ -29,6 +29,8 @@ inline constexpr int32_t rules_ortolan = 0;
 inline constexpr int32_t rules_standard = 1;
 inline constexpr int32_t rules_fide = 2;
 
+constexpr bool known_rules(int32_t rules) { return rules >= rules_ortolan && rules <= rules_fide; }
+
 // The no-progress clock after a move; progress is a pawn move or a capture.
 constexpr int32_t clock_after(int32_t rules, int32_t clock, bool progress) {
     return progress ? (rules == rules_ortolan ? 1 : 0) : wrapping_add(clock, 1);

@@ -93,7 +93,7 @@ int32_t Board::roll_out(uint32_t seed) {
     // grow table by table on the way.
     repetition_count.reserve(repetition_count.size() + rollout_steps);
     // The key of the position, carried from move to move.
-    uint64_t key = position_key();
+    uint64_t key = carried_key();
     try {
         for (int32_t steps = 1;; ++steps) {
             const uint32_t k = draw_index(engine, static_cast<uint32_t>(count));

@@ -1,19 +1,22 @@
-// The direct legal move generator: for every position it takes, the moves it finds, with their
-// action numbers, must be exactly the legal moves found by playing every generated move with
-// make_move, and its early answer and its plane words must agree; the position must be left as
-// it was. Playing a legal move with play must leave what make_move leaves, and a consistent
-// position, undo must take it back and the key carried move by move must equal the key of the
-// new position.
+// The legal move generator against the trial reference (every generated move played with
+// make_move): for every position, whether direct generation applies to it or not, legal_moves,
+// legal_actions with their action numbers and its plane words must hold exactly the legal
+// moves, has_legal_move must agree, and the position must be left as it was. Exact move lists
+// for pins and checks, the between-squares table the generator uses, and, along random games,
+// that play leaves what make_move leaves, a consistent position, that undo takes it back and
+// that the key carried move by move equals the key of the new position.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "engine/attacks.h"
 #include "engine/board.h"
 #include "engine_support.h"
 #include "test_support.h"
@@ -23,10 +26,6 @@ namespace {
 
 using namespace test_support;
 using Pair = std::pair<int32_t, Move>;
-
-std::string square_name(int32_t s) {
-    return {static_cast<char>('a' + s % 8), static_cast<char>('8' - s / 8)};
-}
 
 std::vector<Pair> by_trial(const Board& board) {
     std::vector<Pair> out;
@@ -69,12 +68,25 @@ bool same_position(const Board& a, const Board& b) {
     return ::testing::AssertionSuccess();
 }
 
-// The direct generator agrees with the trial reference, has_legal_move with both, the plane
-// words with all, and the Board is unchanged.
-::testing::AssertionResult direct_agrees(Board& board) {
-    if (!board.direct_generation_applies())
-        return ::testing::AssertionFailure() << "position refused";
+// Sorted moves of legal_moves.
+std::vector<Move> legal_moves_of(Board& board) {
+    MoveList list;
+    board.legal_moves(list);
+    std::vector<Move> moves(list.moves, list.moves + list.count);
+    std::sort(moves.begin(), moves.end());
+    return moves;
+}
+
+// legal_moves and legal_actions agree with the trial reference, has_legal_move with both, the
+// plane words with all, and the Board is unchanged.
+::testing::AssertionResult agrees(Board& board) {
     const Board before = board;
+    std::vector<Move> trial = legal_moves_by_trial(board);
+    std::sort(trial.begin(), trial.end());
+    if (legal_moves_of(board) != trial)
+        return ::testing::AssertionFailure() << "legal_moves keeps other moves than the trials";
+    if (!same_position(board, before))
+        return ::testing::AssertionFailure() << "legal_moves changed the position";
     ActionMap::Entry entries[max_moves];
     const int32_t count = board.legal_actions(entries);
     std::vector<Pair> found;
@@ -87,11 +99,11 @@ bool same_position(const Board& a, const Board& b) {
         ::testing::AssertionResult failure = ::testing::AssertionFailure();
         auto list = [&failure](const std::vector<Pair>& pairs) {
             for (const Pair& p : pairs)
-                failure << ' ' << p.first << ':' << square_name(move_source(p.second))
-                        << square_name(move_target(p.second)) << '/' << std::hex << p.second
+                failure << ' ' << p.first << ':' << name_of(move_source(p.second))
+                        << name_of(move_target(p.second)) << '/' << std::hex << p.second
                         << std::dec;
         };
-        failure << "direct:";
+        failure << "legal_actions:";
         list(found);
         failure << "\nby trial:";
         list(expected);
@@ -105,6 +117,13 @@ bool same_position(const Board& a, const Board& b) {
     return ::testing::AssertionSuccess();
 }
 
+// The same for a position that direct generation takes.
+::testing::AssertionResult direct_agrees(Board& board) {
+    if (!board.direct_generation_applies())
+        return ::testing::AssertionFailure() << "position refused";
+    return agrees(board);
+}
+
 std::vector<int32_t> actions_of(Board& board) {
     ActionMap::Entry entries[max_moves];
     const int32_t count = board.legal_actions(entries);
@@ -112,6 +131,20 @@ std::vector<int32_t> actions_of(Board& board) {
     for (int32_t i = 0; i < count; ++i) actions.push_back(entries[i].first);
     std::sort(actions.begin(), actions.end());
     return actions;
+}
+
+// The words of a text, sorted.
+std::vector<std::string> sorted_words(const std::string& text) {
+    std::vector<std::string> words = split(text);
+    std::sort(words.begin(), words.end());
+    return words;
+}
+
+std::vector<std::string> described(const std::vector<Move>& moves) {
+    std::vector<std::string> out;
+    for (Move m : moves) out.push_back(describe(m));
+    std::sort(out.begin(), out.end());
+    return out;
 }
 
 TEST(EngineLegal, StartPositionHasTheTwentyStartActions) {
@@ -177,8 +210,7 @@ TEST(EngineLegal, RefusesSidesWithoutExactlyOneKing) {
         Board board = board_from_fen(fen);
         const Board before = board;
         EXPECT_FALSE(board.direct_generation_applies()) << fen;
-        EXPECT_EQ(actions_of(board).size(), legal_moves_by_trial(board).size()) << fen;
-        EXPECT_TRUE(planes_hold(board, by_trial(board))) << fen;
+        EXPECT_TRUE(agrees(board)) << fen;
         EXPECT_TRUE(same_position(board, before)) << fen;
     }
     // The other side's king count does not matter.
@@ -207,7 +239,8 @@ TEST(EngineLegal, ConsistentPositionSpotsOverlapsAndStaleOccupancies) {
 }
 
 // Random lenient placements (several kings, pawns on the first and last rows, stray rights
-// and en passant squares) and random games from them and from the start.
+// and en passant squares) and random games from them and from the start: the generator agrees
+// with the trials everywhere, and so do play, undo and the carried key.
 TEST(EngineLegal, AgreeWithTrialsInRandomLenientPositionsAndGames) {
     std::mt19937 rng(20261208);
     auto below = [&rng](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
@@ -227,7 +260,10 @@ TEST(EngineLegal, AgreeWithTrialsInRandomLenientPositionsAndGames) {
                     if (below(density) == 0) {
                         if (empty) fen += static_cast<char>('0' + empty);
                         empty = 0;
-                        const char* pool = below(2) ? "QqRrBbPp" : "PNBRQKpnbrqk";
+                        // Sliders, kings and sliders, or any piece: pins, checks and
+                        // sides with several kings come up.
+                        const char* pools[] = {"QqRrBbPp", "KkQqRrBb", "PNBRQKpnbrqk"};
+                        const char* pool = pools[below(3)];
                         fen += pool[below(static_cast<uint32_t>(std::strlen(pool)))];
                     } else {
                         ++empty;
@@ -237,11 +273,11 @@ TEST(EngineLegal, AgreeWithTrialsInRandomLenientPositionsAndGames) {
                 if (row < 7) fen += '/';
             }
             // Put one king for each side on a random empty-or-not square most of the time.
-            board.parse_fen((fen + (below(2) ? " w " : " b ") + (below(2) ? "KQkq" : "-") + " " +
-                             (below(3) ? std::string("-")
-                                       : square_name(below(2) ? 16 + below(8) : 40 + below(8))) +
-                             " 0 1")
-                                .c_str());
+            board.parse_fen(
+                (fen + (below(2) ? " w " : " b ") + (below(2) ? "KQkq" : "-") + " " +
+                 (below(3) ? std::string("-") : name_of(below(2) ? 16 + below(8) : 40 + below(8))) +
+                 " 0 1")
+                    .c_str());
             for (int32_t s = 0; s < 2; ++s) {
                 if (below(5) == 0) continue;
                 const int32_t king = s == white ? piece::K : piece::k;
@@ -274,7 +310,7 @@ TEST(EngineLegal, AgreeWithTrialsInRandomLenientPositionsAndGames) {
             } else {
                 ++refused;
                 ASSERT_FALSE(board.direct_generation_applies());
-                ASSERT_EQ(board.has_legal_move(), !legal_moves_by_trial(board).empty());
+                ASSERT_TRUE(agrees(board)) << "trial " << trial << " ply " << ply;
             }
             const std::vector<Move> legal_moves = legal_moves_by_trial(board);
             if (legal_moves.empty()) break;
@@ -303,6 +339,142 @@ TEST(EngineLegal, AgreeWithTrialsInRandomLenientPositionsAndGames) {
     }
     EXPECT_GT(checked, trials * 5);
     EXPECT_GT(refused, trials / 40);
+}
+
+// Squares strictly between two squares on a common row, file or diagonal, walked here.
+Bitboard reference_between(int32_t from, int32_t to) {
+    const int32_t dr = to / 8 - from / 8, df = to % 8 - from % 8;
+    if (from == to) return 0;
+    if (dr != 0 && df != 0 && dr != df && dr != -df) return 0;
+    const int32_t sr = (dr > 0) - (dr < 0), sf = (df > 0) - (df < 0);
+    Bitboard result = 0;
+    for (int32_t r = from / 8 + sr, f = from % 8 + sf; r * 8 + f != to; r += sr, f += sf)
+        result |= Bitboard{1} << (r * 8 + f);
+    return result;
+}
+
+TEST(EngineBetweenTable, SquaresStrictlyBetweenOnLinesOnly) {
+    init_attack_tables();
+    for (int32_t from = 0; from < 64; ++from)
+        for (int32_t to = 0; to < 64; ++to)
+            ASSERT_EQ(between_table[from][to], reference_between(from, to)) << from << " " << to;
+    EXPECT_EQ(between_table[a1][h8], squares_of({b2, c3, d4, e5, f6, g7}));
+    EXPECT_EQ(between_table[e1][e8], squares_of({e2, e3, e4, e5, e6, e7}));
+    EXPECT_EQ(between_table[h1][a1], squares_of({b1, c1, d1, e1, f1, g1}));
+    EXPECT_EQ(between_table[a1][b3], Bitboard{0});  // a knight's jump: no line
+    EXPECT_EQ(between_table[e4][e5], Bitboard{0});  // neighbours
+    EXPECT_EQ(between_table[h2][a3], Bitboard{0});  // would wrap around the board
+}
+
+class EngineLegalMoves : public ::testing::Test {
+protected:
+    Board board;
+    void load(const char* fen) { board.parse_fen(fen); }
+};
+
+// A knight pinned on the file has no move at all.
+TEST_F(EngineLegalMoves, KnightPinnedOnFileCannotMove) {
+    load("4k3/4r3/8/8/8/8/4N3/4K3 w - - 0 1");
+    EXPECT_EQ(described(legal_moves_of(board)), sorted_words("e1d2 e1f2 e1d1 e1f1"));
+    EXPECT_TRUE(agrees(board));
+}
+
+// A pinned rook may still slide along the pin line, up to taking the pinner.
+TEST_F(EngineLegalMoves, RookPinnedOnFileSlidesAlongIt) {
+    load("4k3/4r3/8/8/8/8/4R3/4K3 w - - 0 1");
+    EXPECT_EQ(described(legal_moves_of(board)),
+              sorted_words("e2e7x e2e6 e2e5 e2e4 e2e3 e1d2 e1f2 e1d1 e1f1"));
+    EXPECT_TRUE(agrees(board));
+}
+
+// A bishop pinned by a queen on the diagonal keeps only the two squares on that diagonal.
+TEST_F(EngineLegalMoves, BishopPinnedByQueenOnDiagonal) {
+    load("4k3/8/8/8/7q/8/5B2/4K3 w - - 0 1");
+    EXPECT_EQ(described(legal_moves_of(board)), sorted_words("f2h4x f2g3 e1d2 e1e2 e1d1 e1f1"));
+    EXPECT_TRUE(agrees(board));
+}
+
+// Two pieces between king and rook: neither is pinned. An enemy piece between: no pin.
+TEST_F(EngineLegalMoves, TwoBlockersOrEnemyBlockerMeanNoPin) {
+    load("4k3/4r3/8/8/8/4N3/4N3/4K3 w - - 0 1");
+    EXPECT_TRUE(agrees(board));
+    EXPECT_EQ(legal_moves_of(board).size(), 18u);  // 8 + 6 knight jumps, 4 king steps
+    load("4k3/4r3/8/4n3/8/8/4N3/4K3 w - - 0 1");
+    EXPECT_TRUE(agrees(board));
+}
+
+// In check every move is tried: only blocks, captures of the checker and king steps remain.
+TEST_F(EngineLegalMoves, InCheckOnlyAnswersToTheCheck) {
+    // Rook a1 checks along the first row: the knight takes it or blocks on c1; the king may
+    // not stay on the row (d1, and f1 behind it).
+    load("4k3/8/8/8/8/1N6/8/r3K3 w - - 0 1");
+    EXPECT_EQ(described(legal_moves_of(board)), sorted_words("b3a1x b3c1 e1d2 e1e2 e1f2"));
+    EXPECT_TRUE(agrees(board));
+}
+
+// En passant is always tried: here it would empty the king's row for the rook.
+TEST_F(EngineLegalMoves, EnPassantAlongTheKingsRowIsTried) {
+    load("8/8/8/KPp4r/8/8/8/7k w - c6 0 1");
+    EXPECT_TRUE(agrees(board));
+    for (Move m : legal_moves_of(board)) EXPECT_EQ(move_enpassant(m), 0) << describe(m);
+}
+
+// A side without a king: make_move accepts everything, so the filter keeps everything.
+TEST_F(EngineLegalMoves, SideWithoutKingKeepsEveryMove) {
+    load("4k3/8/8/8/8/8/8/RN6 w - - 0 1");
+    EXPECT_TRUE(agrees(board));
+    MoveList list;
+    board.generate_moves(list);
+    EXPECT_EQ(legal_moves_of(board).size(), static_cast<size_t>(list.count));
+}
+
+TEST_F(EngineLegalMoves, CheckmateAndStalemateHaveNoLegalMove) {
+    load("7k/6Q1/6K1/8/8/8/8/8 b - - 0 1");  // mate
+    EXPECT_FALSE(board.has_legal_move());
+    EXPECT_TRUE(agrees(board));
+    load("7k/8/6Q1/8/8/8/8/6K1 b - - 0 1");  // stalemate
+    EXPECT_FALSE(board.has_legal_move());
+    EXPECT_TRUE(agrees(board));
+    load("7k/8/6Q1/8/8/8/6p1/6K1 b - - 0 1");  // the pawn is blocked, the king is stuck
+    EXPECT_FALSE(board.has_legal_move());
+}
+
+// Every node of a two- or three-ply walk from positions full of pins and checks.
+TEST_F(EngineLegalMoves, GeneratorMatchesTrialAtEveryNodeOfPublishedPositions) {
+    struct Walk {
+        Board& board;
+        int32_t nodes = 0;
+        void visit(int32_t depth) {
+            ++nodes;
+            ASSERT_TRUE(agrees(board));
+            if (depth == 0) return;
+            const Board saved = board;
+            for (Move m : legal_moves_by_trial(board)) {
+                ASSERT_EQ(board.make_move(m), 1);
+                visit(depth - 1);
+                board = saved;
+            }
+        }
+    };
+    const struct {
+        const char* fen;
+        int32_t depth;
+    } cases[] = {
+        {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1", 2},
+        {"r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1", 3},
+        {"8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1", 3},
+        {"rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ - 1 8", 2},
+        {"8/8/1P2K3/8/2n5/1q6/8/5k2 b - - 0 1", 3},
+        {"3k4/3p4/8/K1P4r/8/8/8/8 b - - 0 1", 3},
+        {"8/8/4k3/8/2p5/8/B2P2K1/8 w - - 0 1", 3},
+    };
+    for (const auto& c : cases) {
+        load(c.fen);
+        Walk walk{board};
+        walk.visit(c.depth);
+        EXPECT_GT(walk.nodes, 0) << c.fen;
+        if (HasFatalFailure()) return;
+    }
 }
 
 }  // namespace

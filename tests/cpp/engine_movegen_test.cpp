@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstring>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,25 +16,6 @@
 
 namespace ortolan {
 namespace {
-
-// Coordinate text of a move followed by its flags: x capture, d double step, e en passant,
-// c castling. Promotions carry the lower-case letter of the new piece.
-std::string describe(Move m) {
-    std::string s = name_of(move_source(m)) + name_of(move_target(m));
-    if (move_promoted(m)) s += "pnbrqkpnbrqk"[move_promoted(m)];
-    if (move_capture(m)) s += 'x';
-    if (move_double_push(m)) s += 'd';
-    if (move_enpassant(m)) s += 'e';
-    if (move_castling(m)) s += 'c';
-    return s;
-}
-
-std::vector<std::string> split(const std::string& text) {
-    std::istringstream in(text);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;) words.push_back(w);
-    return words;
-}
 
 std::vector<Move> generate(const Board& board) {
     MoveList list;

@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "engine/bits.h"
 #include "engine/board.h"
@@ -28,6 +30,26 @@ inline Bitboard squares_of(std::initializer_list<int32_t> squares) {
 
 inline std::string name_of(int32_t square) {
     return {static_cast<char>('a' + square % 8), static_cast<char>('8' - square / 8)};
+}
+
+// Coordinate text of a move followed by its flags: x capture, d double step, e en passant,
+// c castling. Promotions carry the lower-case letter of the new piece.
+inline std::string describe(Move m) {
+    std::string s = name_of(move_source(m)) + name_of(move_target(m));
+    if (move_promoted(m)) s += "pnbrqkpnbrqk"[move_promoted(m)];
+    if (move_capture(m)) s += 'x';
+    if (move_double_push(m)) s += 'd';
+    if (move_enpassant(m)) s += 'e';
+    if (move_castling(m)) s += 'c';
+    return s;
+}
+
+// The words of a text.
+inline std::vector<std::string> split(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;) words.push_back(w);
+    return words;
 }
 
 // Everything make_move may change: the position and the no-progress counter.

@@ -356,22 +356,23 @@ TEST(EnvActions, MaskCountsMatchKnownLegalMoveCounts) {
     }
 }
 
-// Many positions reached by random play from the start and from positions full of
-// promotions, castlings and en passant captures.
+// Starts of random games full of promotions, castlings and en passant captures.
+const char* const random_game_starts[] = {
+    "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
+    "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
+    "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1",
+    "n1n5/PPPk4/8/8/8/8/4Kppp/5N1N b - - 0 1",
+    "r3k2r/1P4P1/8/8/8/8/1p4p1/R3K2R w KQkq - 0 1",
+    "rnbqkbnr/ppp1p1pp/8/3pPp2/8/8/PPPP1PPP/RNBQKBNR w KQkq f6 0 3",
+    "4k3/8/8/2pPp3/2PpP3/8/8/4K3 w - e6 0 1",
+    "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1",
+};
+
+// Many positions reached by random play from those starts.
 TEST(EnvActions, MaskHoldsOneDistinctActionPerLegalMoveAlongRandomGames) {
-    const char* starts[] = {
-        "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
-        "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
-        "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1",
-        "n1n5/PPPk4/8/8/8/8/4Kppp/5N1N b - - 0 1",
-        "r3k2r/1P4P1/8/8/8/8/1p4p1/R3K2R w KQkq - 0 1",
-        "rnbqkbnr/ppp1p1pp/8/3pPp2/8/8/PPPP1PPP/RNBQKBNR w KQkq f6 0 3",
-        "4k3/8/8/2pPp3/2PpP3/8/8/4K3 w - e6 0 1",
-        "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1",
-    };
     std::mt19937 engine(12345);
     int32_t positions = 0;
-    for (const char* fen : starts) {
+    for (const char* fen : random_game_starts) {
         for (int32_t game = 0; game < 12; ++game) {
             Board board = board_from_fen(fen);
             for (int32_t ply = 0; ply < 120; ++ply) {
@@ -386,6 +387,28 @@ TEST(EnvActions, MaskHoldsOneDistinctActionPerLegalMoveAlongRandomGames) {
         }
     }
     EXPECT_GT(positions, 3000);
+}
+
+// The move the table gives each plane is the move of every legal action on it.
+TEST(EnvActions, PlaneMovesAreTheMovesOfTheActionsOnThem) {
+    std::mt19937 engine(777);
+    for (const char* fen : random_game_starts) {
+        Board board = board_from_fen(fen);
+        for (int32_t ply = 0; ply < 80; ++ply) {
+            ActionMap::Entry legal[max_moves];
+            const int32_t count = board.legal_actions(legal);
+            if (count == 0) break;
+            for (int32_t i = 0; i < count; ++i) {
+                const Move m = legal[i].second;
+                const PlaneMove made = plane_move(legal[i].first / 64, board.side);
+                const int32_t kind = move_promoted(m) % 6;
+                ASSERT_EQ(row_of(move_target(m)) - row_of(move_source(m)), made.rows) << fen;
+                ASSERT_EQ(file_of(move_target(m)) - file_of(move_source(m)), made.files) << fen;
+                ASSERT_EQ(kind && kind != piece::Q ? kind - 1 : -1, made.underpromotion) << fen;
+            }
+            board.step(legal[engine() % static_cast<uint32_t>(count)].first);
+        }
+    }
 }
 
 }  // namespace

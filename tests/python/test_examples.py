@@ -16,6 +16,8 @@ import ortolan
 from ortolan_notation import action_to_lan
 from ortolan_vector import VectorOrtolan
 
+DATA = Path(__file__).parent.parent / "data"
+
 EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
 
 
@@ -129,7 +131,8 @@ def test_self_play_tuples_hold_each_position_its_visits_and_its_outcome():
             observation, rewards, terminated, _, _ = env.step([action])
         reward, done = int(rewards[0]), bool(terminated[0])
         assert record.result == (reward if done else None)
-        # Outcomes alternate in sign with the side to move, 0 for a draw or a cut-off game.
+        # Outcomes alternate in sign with the side to move, 0 for a draw; a cut-off game takes
+        # the search's root values, 0 under the untrained network's zero value head.
         sides = np.arange(plies) % 2
         white = reward if done else 0
         np.testing.assert_array_equal(record.values, np.where(sides == 0, white, -white))
@@ -184,3 +187,27 @@ def test_ray_self_play_with_two_actors():
     assert lines[-1].startswith(
         "2 games, 24 training tuples with observations (119, 8, 8), from 2 actors"
     )
+
+
+def test_ray_pgn_parts_share_the_file_out(tmp_path):
+    from ray_pgn import read_part
+
+    path = tmp_path / "games.pgn"
+    path.write_bytes((DATA / "pgn" / "tricky.pgn").read_bytes() * 3)
+    whole = read_part(str(path), 0, 1, 16, 0)
+    parts = [read_part(str(path), k, 2, 16, 0) for k in range(2)]
+    assert whole["games"] > 0
+    assert all(p["games"] for p in parts)
+    assert sum(p["games"] for p in parts) == whole["games"]
+    assert sum(p["positions"] for p in parts) == whole["positions"]
+    assert sum(p["skipped"] for p in parts) == whole["skipped"] > 0
+    assert whole["shapes"]["observation"] == (16, 119, 8, 8)
+
+
+@pytest.mark.slow
+def test_ray_pgn_with_two_actors(tmp_path):
+    path = tmp_path / "games.pgn"
+    path.write_bytes((DATA / "pgn" / "tricky.pgn").read_bytes() * 3)
+    result = run_example("ray_pgn.py", str(path), "--actors", "2", "--batch-size", "8")
+    assert result.returncode == 0, result.stderr[-3000:]
+    assert result.stdout.count(" games skipped") == 2

@@ -162,7 +162,7 @@ def test_pgn_from_a_set_up_position_carries_it():
     [
         (lambda: notation.to_pgn([501, 0]), "ply 2: action 0 is not a legal move"),
         (lambda: notation.pgn_to_actions(""), "holds no game"),
-        (lambda: notation.pgn_to_actions("1. e4 e5 2. Ke3 *"), "does not read cleanly"),
+        (lambda: notation.pgn_to_actions("1. e4 e5 2. Ke3 *"), "illegal move at .Ke3."),
     ],
 )
 def test_pgn_errors_name_what_is_wrong(call, message):

@@ -6,7 +6,7 @@ from pathlib import Path
 
 import numpy as np
 import pytest
-from support import KIWIPETE_FEN, state_fields
+from support import BLACK_MATES_IN_ONE, KIWIPETE_FEN, WHITE_MATES_IN_ONE, state_fields
 
 import ortolan
 from ortolan_vector import Search, SearchResult, VectorOrtolan
@@ -175,14 +175,15 @@ def bad_answers():
             ValueError,
             r"priors as a floating-point array of shape \(3, 4672\)",
         ),
-        (answer(priors=lambda m: np.ones(m.shape, np.int64)), ValueError, "int64"),
+        (answer(priors=lambda m: np.ones(m.shape, np.int64)), TypeError, "int64"),
+        (answer(values=lambda m: [0] * m), TypeError, "values"),
         (answer(values=lambda m: np.zeros((m, 1))), ValueError, "values"),
         (answer(priors=nan_where_legal), ValueError, "prior is NaN"),
         (answer(priors=lambda m: -m.astype(np.float32)), ValueError, "prior is negative"),
         (answer(values=lambda m: np.full(m, 1.5)), ValueError, r"outside \[-1, 1\]"),
         (answer(values=lambda m: np.full(m, np.nan)), ValueError, "value is NaN"),
-        (lambda o, m: None, ValueError, "pair"),
-        (lambda o, m: (np.ones((len(o), ACTIONS)),), ValueError, "pair"),
+        (lambda o, m: None, TypeError, "pair"),
+        (lambda o, m: (np.ones((len(o), ACTIONS)),), TypeError, "pair"),
         (raises, KeyError, "on fire"),
     ]
 
@@ -372,3 +373,55 @@ def test_a_vector_environment_lends_its_games_as_they_stand():
     np.testing.assert_array_equal(roots_seen, obs["observation"])
     np.testing.assert_array_equal(masks_seen, obs["action_mask"])
     assert [state_fields(s) for s in envs.save_states()] == after != saved
+
+
+def searched_step(search, env):
+    """One self-play move: search, pick, step; returns the actions."""
+    actions = search.run(uniform).select_actions()
+    env.step(actions)
+    return actions
+
+
+@pytest.mark.parametrize("mode", ["next_step", "same_step"])
+def test_advance_with_the_environment_follows_its_autoresets(mode):
+    # Slots 1 and 2 mate at once and start again by themselves; every pick of the search must
+    # stay legal in its slot, which env.step checks.
+    env = VectorOrtolan(3, autoreset_mode=mode, threads=1)
+    env.reset(options={"fens": [None, WHITE_MATES_IN_ONE, BLACK_MATES_IN_ONE]})
+    search = Search(env, simulations=12, seed=13)
+    for _ in range(4):
+        search.advance(searched_step(search, env), env)
+    counts = search.run(uniform).visit_counts
+    mask = env.legal_actions()
+    legal = np.zeros_like(counts, bool)
+    for i, (row, count) in enumerate(zip(*mask, strict=True)):
+        legal[i, row[:count]] = True
+    assert ((counts > 0) <= legal).all()
+    assert (counts.sum(axis=1) > 0).all()
+
+
+def test_advance_with_the_environment_refuses_roots_that_do_not_follow_it():
+    env = VectorOrtolan(3, autoreset_mode="same_step", threads=1)
+    env.reset(options={"fens": [None, WHITE_MATES_IN_ONE, None]})
+    search = Search(env, simulations=8, seed=14)
+    actions = searched_step(search, env)  # slot 1 mates and starts again
+    # Told another action than a slot played: refused, nothing changed, the right call works.
+    other = actions.copy()
+    other[2] = next(a for a in env.legal_actions()[0][2] if a != actions[2])
+    with pytest.raises(ValueError, match=r"slot 2: the root was told action"):
+        search.advance(other, env)
+    search.advance(actions, env)
+    # Roots taken again from the environment before advance (reset_roots first) are refused.
+    actions = searched_step(search, env)
+    search.reset_roots(env, np.array([False, True, False]))
+    with pytest.raises(ValueError, match=r"slot 1: its root was taken after the step"):
+        search.advance(actions, env)
+    search.reset_roots(env)
+    # A slot started from a FEN behind the search's back is refused until reset_roots.
+    env.reset(options={"reset_mask": np.array([False, False, True]), "fens": [None] * 3})
+    actions = env.legal_actions()[0][:, 0]  # the search's pick for slot 2 could be illegal
+    env.step(actions)
+    with pytest.raises(ValueError, match=r"^the search does not follow env: slot 2: started"):
+        search.advance(actions, env)
+    search.reset_roots(env)
+    search.advance(searched_step(search, env), env)
