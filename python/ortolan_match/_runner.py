@@ -334,7 +334,8 @@ class Match:
             mark = time.perf_counter()
             waited = 0.0
             used = mark - began
-            if self.control.base is not None:
+            own_limit = player.spec.nodes is not None or player.spec.movetime is not None
+            if self.control.base is not None and not own_limit:
                 clocks[colour] -= used
                 if clocks[colour] < -self.time_margin:
                     loss = "0-1" if colour == 0 else "1-0"
