@@ -147,7 +147,9 @@ def time_pgn_extract(path: Path) -> float | None:
     if program is None:
         return None
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
-    subprocess.run([program, "-s", "-o", "/dev/null", str(path)], check=True)
+    subprocess.run(
+        [program, "-s", "-o", "/dev/null", str(path)], check=True, stderr=subprocess.DEVNULL
+    )
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     return (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
 
