@@ -168,7 +168,10 @@ class Search:
         return int(self._core.num_roots)
 
     def run(self, evaluate: Evaluator | Literal["rollout"]) -> SearchResult:
-        """Visits each root until it has ``simulations`` visits (kept subtrees count)."""
+        """Visits each root until it has ``simulations`` visits (kept subtrees count).
+
+        Ctrl-C raises KeyboardInterrupt within some 50 ms of search work; the simulations
+        finished until then are kept, and a later run goes on from them."""
         if isinstance(evaluate, str):
             if evaluate != "rollout":
                 raise ValueError(f'evaluate must be a callable or "rollout", not {evaluate!r}')
