@@ -3,7 +3,9 @@
 from __future__ import annotations
 
 import os
+import queue
 import secrets
+import threading
 from collections.abc import Iterator, Sequence
 from typing import Any
 
@@ -23,6 +25,43 @@ TIME_CLASSES = (
     "correspondence",
     "unknown",
 )
+
+
+def _ahead(chunks: Iterator[tuple[bytes, int]], depth: int = 2) -> Iterator[tuple[bytes, int]]:
+    """The chunks, read (and decompressed) on a thread of their own up to depth chunks ahead,
+    so that reading the file overlaps building the batches."""
+    items: queue.Queue[Any] = queue.Queue(depth)
+    stop = threading.Event()
+    done = object()
+
+    def put(item: object) -> bool:
+        while not stop.is_set():
+            try:
+                items.put(item, timeout=0.1)
+                return True
+            except queue.Full:
+                continue
+        return False
+
+    def produce() -> None:
+        try:
+            for item in chunks:
+                if not put(item):
+                    return
+            put(done)
+        except BaseException as error:  # handed to the consumer, which raises it
+            put(error)
+
+    thread = threading.Thread(target=produce, name="pgn-reader", daemon=True)
+    thread.start()
+    try:
+        while (item := items.get()) is not done:
+            if isinstance(item, BaseException):
+                raise item
+            yield item
+    finally:
+        stop.set()
+        thread.join()
 
 
 class PgnBatches:
@@ -151,7 +190,8 @@ class PgnBatches:
             stream = _Stream(source)
             try:
                 first = True
-                for data, lines in _part_chunks(stream, self.part, self.parts, PgnStarts):
+                chunks = _part_chunks(stream, self.part, self.parts, PgnStarts)
+                for data, lines in _ahead(chunks):
                     if first and lines:
                         core.set_line(lines + 1)
                     first = False

@@ -168,7 +168,10 @@ class Search:
         return int(self._core.num_roots)
 
     def run(self, evaluate: Evaluator | Literal["rollout"]) -> SearchResult:
-        """Visits each root until it has ``simulations`` visits (kept subtrees count)."""
+        """Visits each root until it has ``simulations`` visits (kept subtrees count).
+
+        Ctrl-C raises KeyboardInterrupt within some 50 ms of search work; the simulations
+        finished until then are kept, and a later run goes on from them."""
         if isinstance(evaluate, str):
             if evaluate != "rollout":
                 raise ValueError(f'evaluate must be a callable or "rollout", not {evaluate!r}')
@@ -211,22 +214,31 @@ class Search:
         known_games = self._games if own else np.full(self.num_roots, -1, np.int64)
         known_steps = self._steps if own else np.full(self.num_roots, -1, np.int64)
         restarted = after != before
+        # Each slot's first fault, in this order, by name; the loop runs over faulty slots only.
+        checks = [
+            (known_steps == steps, "its root was taken after the step (advance first)"),
+            (
+                (known_steps >= 0) & (known_steps != steps - 1),
+                "{behind} steps since its root followed it",
+            ),
+            (
+                (known_games >= 0) & (known_games != before),
+                "started another game before the step (reset_roots)",
+            ),
+            (games != after, "started another game after the step (reset_roots)"),
+            (
+                (played >= 0) & (chosen != played),
+                "the root was told action {told}, the slot played {played}",
+            ),
+        ]
+        faulty = np.logical_or.reduce([flags for flags, _ in checks])
         faults = []
-        for i in range(self.num_roots):
-            if known_steps[i] == steps:
-                faults.append(f"slot {i}: its root was taken after the step (advance first)")
-            elif known_steps[i] >= 0 and known_steps[i] != steps - 1:
-                faults.append(
-                    f"slot {i}: {steps - known_steps[i]} steps since its root followed it"
-                )
-            elif known_games[i] >= 0 and known_games[i] != before[i]:
-                faults.append(f"slot {i}: started another game before the step (reset_roots)")
-            elif games[i] != after[i]:
-                faults.append(f"slot {i}: started another game after the step (reset_roots)")
-            elif played[i] >= 0 and chosen[i] != played[i]:
-                faults.append(
-                    f"slot {i}: the root was told action {chosen[i]}, the slot played {played[i]}"
-                )
+        for i in np.flatnonzero(faulty).tolist():
+            text = next(text for flags, text in checks if flags[i])
+            faults.append(
+                f"slot {i}: "
+                + text.format(behind=steps - known_steps[i], told=chosen[i], played=played[i])
+            )
         if faults:
             raise ValueError("the search does not follow env: " + "; ".join(faults))
         moves = np.where(played >= 0, chosen, -1).astype(np.int32)

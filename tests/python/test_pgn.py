@@ -56,12 +56,12 @@ def generated() -> tuple[str, list[list[str]]]:
     variations, and their main lines; one plays on past a third occurrence."""
     rng = random.Random(7)
     texts, lines = [], []
-    for number in range(150):
+    for number in range(300):
         board = chess.Board()
         game = chess.pgn.Game()
         game.headers["Event"] = f"generated {number}"
         node = game
-        shuffle = ["g1f3", "g8f6", "f3g1", "f6g8"] * 2 if number == 0 else []
+        shuffle = ["g1f3", "g8f6", "f3g1", "f6g8"] * 4 if number == 0 else []
         for ply in range(rng.randrange(0, 120)):
             moves = list(board.legal_moves)
             if not moves:
@@ -122,22 +122,21 @@ def test_sources_compression_and_parts(tmp_path, generated) -> None:
     plain.write_bytes(data)
     (tmp_path / "games.pgn.gz").write_bytes(gzip.compress(data))
     (tmp_path / "games.pgn.zst").write_bytes(zstandard.ZstdCompressor().compress(data))
-    whole = [uci_line(g) for g in notation.read_pgn(plain)]
-    assert whole == lines
+    whole = list(notation.read_pgn(plain))
+    assert [uci_line(g) for g in whole] == lines
+    expected = [g.actions.tolist() for g in whole]
     for source in (
         tmp_path / "games.pgn.gz",
         str(tmp_path / "games.pgn.zst"),
         io.BytesIO(data),
         io.StringIO(text),
     ):
-        assert [uci_line(g) for g in notation.read_pgn(source)] == lines
+        assert [g.actions.tolist() for g in notation.read_pgn(source)] == expected
     for name in ("games.pgn", "games.pgn.zst"):
         parts = [list(notation.read_pgn(tmp_path / name, part=k, parts=3)) for k in range(3)]
         assert all(parts) or name.endswith(".zst")  # a small compressed file is one chunk
-        assert [uci_line(g) for part in parts for g in part] == lines
-        assert [g.line for part in parts for g in part] == [
-            g.line for g in notation.read_pgn(plain)
-        ]
+        assert [g.actions.tolist() for part in parts for g in part] == expected
+        assert [g.line for part in parts for g in part] == [g.line for g in whole]
     packed = zstandard.ZstdCompressor(write_checksum=True).compress(data)
     for broken in (packed[:2000] + bytes(64) + packed[2064:], packed[: len(packed) // 2]):
         (tmp_path / "broken.pgn.zst").write_bytes(broken)
@@ -187,7 +186,7 @@ def test_pgn_to_actions_and_to_pgn_faults() -> None:
 def vector_rows(games: list[notation.PgnGame], rules: str) -> tuple[np.ndarray, np.ndarray]:
     observations, masks = [], []
     for game in games:
-        env = VectorOrtolan(1, dtype=np.int32, threads=1, rules=rules)
+        env = VectorOrtolan(1, dtype=np.int32, threads=1, rules=rules, autoreset_mode="disabled")
         obs, _ = env.reset(options={"fens": [game.fen]})
         for action in game.actions:
             observations.append(obs["observation"][0])
@@ -204,14 +203,26 @@ def test_batches_equal_vector_ortolan_on_every_position(generated, rules) -> Non
         text + '\n[FEN "4k3/8/8/8/4P3/8/8/4K2R b K e3 7 30"]\n[Result "1/2-1/2"]\n\n'
         "30... Kd7 31. O-O Ke6 32. Rf2 1/2-1/2\n"
     ).encode()
-    games = [g for g in notation.read_pgn(data, rules=rules) if g.result != "*"]
+    games = list(notation.read_pgn(data, rules=rules))
     assert games[-1].fen is not None
     expected, masks = vector_rows(games, rules)
-    outcome = {"1-0": 1.0, "0-1": -1.0, "1/2-1/2": 0.0}
+    finished = np.repeat([g.result != "*" for g in games], [len(g.actions) for g in games])
+    assert 0 < finished.sum() < len(finished)
+    # Games played on past a draw by rule are among them.
+    assert any(g.ending is not None and g.ending_ply < len(g.actions) for g in games)
+    outcome = {"1-0": 1.0, "0-1": -1.0, "1/2-1/2": 0.0, "*": 0.0}
     results = {}
     for threads in (1, 2):
         batches = list(
-            PgnBatches(data, 256, dtype=np.int32, rules=rules, threads=threads, action_mask=True)
+            PgnBatches(
+                data,
+                256,
+                dtype=np.int32,
+                rules=rules,
+                threads=threads,
+                action_mask=True,
+                unfinished=True,
+            )
         )
         got = {k: np.concatenate([b[k] for b in batches]) for k in batches[0]}
         results[threads] = got
@@ -227,7 +238,8 @@ def test_batches_equal_vector_ortolan_on_every_position(generated, rules) -> Non
     to_move = np.concatenate([(np.arange(len(g.actions)) + (g.fen is not None)) % 2 for g in games])
     assert np.array_equal(got["outcome"], np.where(to_move == 0, white, -white))
 
-    # Sampling, filters and the shuffle buffer pick from the same positions.
+    # Sampling, the games left out for their result "*" and the shuffle buffer pick from the
+    # same positions.
     sampled = np.concatenate(
         [
             b["observation"]
@@ -240,10 +252,10 @@ def test_batches_equal_vector_ortolan_on_every_position(generated, rules) -> Non
             for g in games
         ]
     )
-    assert np.array_equal(sampled, expected[keep])
+    assert np.array_equal(sampled, expected[keep & finished])
     shuffled = [PgnBatches(data, 64, rules=rules, shuffle=500, seed=3, threads=t) for t in (1, 2)]
     first, second = [np.concatenate([b["ply"] for b in s]) for s in shuffled]
     assert np.array_equal(first, second)
-    assert len(first) == len(expected)
-    assert not np.array_equal(first, got["ply"])
-    assert sorted(first) == sorted(got["ply"])
+    assert len(first) == finished.sum()
+    assert not np.array_equal(first, got["ply"][finished])
+    assert sorted(first) == sorted(got["ply"][finished])
