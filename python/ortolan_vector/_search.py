@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import math
 import os
 from collections.abc import Callable, Sequence
 from typing import Any, Literal
@@ -23,10 +24,10 @@ Evaluator = Callable[
 class SearchResult:
     """What a run found: root visit counts by action and the roots' values.
 
-    ``visit_counts`` is (N, 4672) int32; a root with legal moves has ``simulations`` visits in
-    all, a root whose game has ended has none. ``root_values`` is (N,) float32, the mean value
-    of the visits from the point of view of the root's side to move (an ended game's exact
-    value: -1 for the side mated, 0 for a draw).
+    ``visit_counts`` is (N, 4672) int32, every visit a root's moves have had (kept subtrees
+    and earlier runs included); a root whose game has ended has none. ``root_values`` is (N,)
+    float32, the mean value of the visits from the point of view of the root's side to move
+    (an ended game's exact value: -1 for the side mated, 0 for a draw).
     """
 
     __slots__ = ("root_values", "visit_counts")
@@ -167,20 +168,52 @@ class Search:
     def num_roots(self) -> int:
         return int(self._core.num_roots)
 
-    def run(self, evaluate: Evaluator | Literal["rollout"]) -> SearchResult:
-        """Visits each root until it has ``simulations`` visits (kept subtrees count).
+    def run(
+        self,
+        evaluate: Evaluator | Literal["rollout"],
+        simulations: int | None = None,
+        seconds: float | None = None,
+    ) -> SearchResult:
+        """Visits the roots, in one of three ways.
 
-        Ctrl-C raises KeyboardInterrupt within some 50 ms of search work; the simulations
-        finished until then are kept, and a later run goes on from them."""
+        With ``simulations`` and ``seconds`` both None, each root is topped up to the
+        constructor's ``simulations`` visits (kept subtrees count). ``simulations=k`` adds k
+        visits to each root; ``seconds=t`` runs until t seconds have passed (at least one
+        batch), and with both the run ends at whichever comes first. The counts returned hold
+        every visit a root has had. A run that the evaluator interrupts with an exception
+        keeps the batches it finished; so does Ctrl-C, which raises KeyboardInterrupt within
+        some 50 ms of search work, and a later run goes on from them.
+        """
+        added = (
+            0 if simulations is None else _checks.whole("simulations", simulations, 1, 2**31 - 1)
+        )
+        limit = -1.0
+        if seconds is not None:
+            limit = _checks.real("seconds", seconds)
+            if not (math.isfinite(limit) and limit >= 0.0):
+                raise ValueError(f"seconds must be finite and >= 0, got {limit}")
+            if simulations is None:
+                added = 2**31 - 1
         if isinstance(evaluate, str):
             if evaluate != "rollout":
                 raise ValueError(f'evaluate must be a callable or "rollout", not {evaluate!r}')
-            counts, values = self._core.run_rollouts()
+            counts, values = self._core.run_rollouts(added, limit)
         elif callable(evaluate):
-            counts, values = self._core.run(evaluate)
+            counts, values = self._core.run(evaluate, added, limit)
         else:
             raise TypeError(f"evaluate must be callable, not {type(evaluate).__name__}")
         return SearchResult(counts, values)
+
+    def principal_variation(self, root: int = 0, length: int = 64) -> list[str]:
+        """The most visited line from a root, in UCI text, up to ``length`` moves."""
+        root = _checks.whole("root", root, 0, self.num_roots - 1)
+        moves = self._core.principal_variation(root, _checks.whole("length", length, 0, 4096))
+        return [_uci_of(move) for move in moves]
+
+    def proven_mate(self, root: int = 0) -> int:
+        """n > 0 when the tree proves that the root's side to move mates in n plies, -n when
+        it proves that side mated in n plies, 0 otherwise."""
+        return int(self._core.proven_mate(_checks.whole("root", root, 0, self.num_roots - 1)))
 
     def advance(self, actions: npt.ArrayLike, env: VectorOrtolan | None = None) -> None:
         """Moves each root on by its action, keeping the chosen child's subtree.
@@ -271,6 +304,18 @@ class Search:
         else:
             self._games[picked] = -1
             self._steps[picked] = -1
+
+
+def _square_name(square: int) -> str:
+    return "abcdefgh"[square % 8] + str(8 - square // 8)
+
+
+def _uci_of(move: int) -> str:
+    """A packed engine move (source, target, piece, promoted piece in bits 0-5, 6-11, 12-15,
+    16-19; squares from a8 = 0) in UCI text."""
+    promoted = (move >> 16) & 0xF
+    text = _square_name(move & 0x3F) + _square_name((move >> 6) & 0x3F)
+    return text + ("pnbrqk"[promoted % 6] if promoted else "")
 
 
 def _roots_rules(roots: Any, rules: object) -> RulesName:
