@@ -15,8 +15,6 @@ import argparse
 import time
 from typing import Any
 
-import ray
-
 from ortolan_vector import PgnBatches
 
 
@@ -41,8 +39,9 @@ def read_part(path: str, part: int, parts: int, batch_size: int, min_elo: int) -
     }
 
 
-@ray.remote
-class PgnReaderActor:
+class PgnPartReader:
+    """The actor: one per part (Ray is imported by main alone, so read_part runs without it)."""
+
     def read(self, path: str, part: int, parts: int, batch_size: int, min_elo: int):
         return read_part(path, part, parts, batch_size, min_elo)
 
@@ -57,10 +56,13 @@ def main(argv: list[str] | None = None) -> int:
     args = parser.parse_args(argv)
     if args.actors < 1 or args.batch_size < 1:
         parser.error("--actors and --batch-size must be at least 1")
+    import ray
+
+    actor_class = ray.remote(PgnPartReader)
     ray.init(address=args.address, include_dashboard=False, log_to_driver=False)
     try:
         start = time.perf_counter()
-        actors = [PgnReaderActor.remote() for _ in range(args.actors)]
+        actors = [actor_class.remote() for _ in range(args.actors)]
         parts = ray.get(
             [
                 actor.read.remote(args.path, k, args.actors, args.batch_size, args.min_elo)

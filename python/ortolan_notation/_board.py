@@ -75,6 +75,12 @@ def encode(source: int, target: int, promotion: str, side: int) -> int | None:
     return None if plane is None else plane * 64 + source
 
 
+def inner_state(state: typing.Any) -> ortolan.State:
+    """The ``ortolan.State`` of a snapshot: the State itself, or a RuledState's."""
+    inner = getattr(state, "state", None)
+    return inner if isinstance(inner, ortolan.State) else state
+
+
 def fen_of(state: typing.Any) -> tuple[str, tuple[str, ...]]:
     """The FEN text of a State's position and the letter of the piece on each of the 64
     squares ("" when empty), White upper case. For a snapshot of a game under chess rules (an
@@ -85,13 +91,9 @@ def fen_of(state: typing.Any) -> tuple[str, tuple[str, ...]]:
     sixth rank, which FEN cannot name: a new ``State()`` has 0 there, and ``parse_fen`` takes
     whatever the text says. (Every other position field can only hold what a position holds.)
     """
-    fullmove = 1
-    inner = getattr(state, "state", None)
-    if isinstance(inner, ortolan.State) and getattr(state, "rules", "ortolan") != "ortolan":
-        state = inner
-        fullmove = max(state.total_move_count, 0) // 2 + 1
-    elif isinstance(inner, ortolan.State):
-        state = inner
+    chess_rules = getattr(state, "rules", "ortolan") != "ortolan"
+    state = inner_state(state)
+    fullmove = max(state.total_move_count, 0) // 2 + 1 if chess_rules else 1
     fields = (state.side, state.castle, state.enpassant, state.no_progress_count, fullmove)
     return _fen(tuple(state.bitboards.tolist()), *fields)
 

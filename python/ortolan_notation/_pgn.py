@@ -81,7 +81,8 @@ def _zstd_error() -> type[Exception]:
 
 
 class _Zstd:
-    """zstd frames one after another; a stream that ends inside a frame is an error."""
+    """zstd frames one after another, decompressed a little at a time; a stream that ends
+    inside a frame is an error."""
 
     def __init__(self, raw: _Raw) -> None:
         import zstandard
@@ -91,21 +92,28 @@ class _Zstd:
         self.frame: Any = None
         self.pending = b""
 
+    # Compressed bytes decompressed at a time: a read returns at most its size plus this times
+    # the compression ratio.
+    RAW = 1 << 12
+
     def read(self, size: int) -> bytes:
-        while True:
-            data = self.pending or self.raw.read(size)
+        out: list[bytes] = []
+        length = 0
+        while length < size:
+            data = self.pending or self.raw.read(self.RAW)
             self.pending = b""
             if not data:
                 if self.frame is not None and not self.frame.eof:
                     raise EOFError("the stream ends inside a zstd frame")
-                return b""
+                break
             if self.frame is None or self.frame.eof:
                 self.frame = self.zstd.ZstdDecompressor().decompressobj()
-            out = self.frame.decompress(data)
+            piece = self.frame.decompress(data)
             if self.frame.eof:
                 self.pending = self.frame.unused_data
-            if out:
-                return out  # type: ignore[no-any-return]
+            out.append(piece)
+            length += len(piece)
+        return b"".join(out)
 
 
 class _Stream:

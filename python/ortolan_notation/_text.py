@@ -9,7 +9,16 @@ from typing import TYPE_CHECKING
 
 import ortolan
 
-from ._board import check_action, decode, encode, fen_of, legal_actions, square_name, square_of
+from ._board import (
+    check_action,
+    decode,
+    encode,
+    fen_of,
+    inner_state,
+    legal_actions,
+    square_name,
+    square_of,
+)
 from ._pgn import RULES, PgnGame, PgnReader, RulesName, rules_code
 
 if TYPE_CHECKING:
@@ -64,7 +73,7 @@ def action_to_uci(state: ortolan.State, action: int) -> str:
     """
     action = check_action(action)
     _, board = _legal(state, action)
-    return _uci(board, action, state.side)
+    return _uci(board, action, inner_state(state).side)
 
 
 def uci_to_action(state: ortolan.State, text: str) -> int:
@@ -77,12 +86,12 @@ def uci_to_action(state: ortolan.State, text: str) -> int:
     if match is None:
         raise ValueError(f"{text!r} is not a move in UCI notation")
     source, target = square_of(match[1]), square_of(match[2])
-    action = encode(source, target, match[3], state.side)
+    action = encode(source, target, match[3], inner_state(state).side)
     fen, board = fen_of(state)
     if (
         action is None
         or action not in legal_actions(fen)
-        or _uci(board, action, state.side) != text
+        or _uci(board, action, inner_state(state).side) != text
     ):
         raise ValueError(f"{text!r} is not a legal move in {fen}")
     return action
@@ -93,7 +102,7 @@ def action_to_lan(state: ortolan.State, action: int) -> str:
     check marks; needs no python-chess. Raises ValueError for an action that is not legal."""
     action = check_action(action)
     _, board = _legal(state, action)
-    source, row, file, promotion = decode(action, state.side)
+    source, row, file, promotion = decode(action, inner_state(state).side)
     target = row * 8 + file
     kind = board[source].upper()
     if kind == "K" and abs(target - source) == 2:

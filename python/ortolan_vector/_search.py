@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import math
 import os
 from collections.abc import Callable, Sequence
 from typing import Any, Literal
@@ -23,10 +24,10 @@ Evaluator = Callable[
 class SearchResult:
     """What a run found: root visit counts by action and the roots' values.
 
-    ``visit_counts`` is (N, 4672) int32; a root with legal moves has ``simulations`` visits in
-    all, a root whose game has ended has none. ``root_values`` is (N,) float32, the mean value
-    of the visits from the point of view of the root's side to move (an ended game's exact
-    value: -1 for the side mated, 0 for a draw).
+    ``visit_counts`` is (N, 4672) int32, every visit a root's moves have had (kept subtrees
+    and earlier runs included); a root whose game has ended has none. ``root_values`` is (N,)
+    float32, the mean value of the visits from the point of view of the root's side to move
+    (an ended game's exact value: -1 for the side mated, 0 for a draw).
     """
 
     __slots__ = ("root_values", "visit_counts")
@@ -167,17 +168,52 @@ class Search:
     def num_roots(self) -> int:
         return int(self._core.num_roots)
 
-    def run(self, evaluate: Evaluator | Literal["rollout"]) -> SearchResult:
-        """Visits each root until it has ``simulations`` visits (kept subtrees count)."""
+    def run(
+        self,
+        evaluate: Evaluator | Literal["rollout"],
+        simulations: int | None = None,
+        seconds: float | None = None,
+    ) -> SearchResult:
+        """Visits the roots, in one of three ways.
+
+        With ``simulations`` and ``seconds`` both None, each root is topped up to the
+        constructor's ``simulations`` visits (kept subtrees count). ``simulations=k`` adds k
+        visits to each root; ``seconds=t`` runs until t seconds have passed (at least one
+        batch), and with both the run ends at whichever comes first. The counts returned hold
+        every visit a root has had. A run that the evaluator interrupts with an exception
+        keeps the batches it finished; so does Ctrl-C, which raises KeyboardInterrupt within
+        some 50 ms of search work, and a later run goes on from them.
+        """
+        added = (
+            0 if simulations is None else _checks.whole("simulations", simulations, 1, 2**31 - 1)
+        )
+        limit = -1.0
+        if seconds is not None:
+            limit = _checks.real("seconds", seconds)
+            if not (math.isfinite(limit) and limit >= 0.0):
+                raise ValueError(f"seconds must be finite and >= 0, got {limit}")
+            if simulations is None:
+                added = 2**31 - 1
         if isinstance(evaluate, str):
             if evaluate != "rollout":
                 raise ValueError(f'evaluate must be a callable or "rollout", not {evaluate!r}')
-            counts, values = self._core.run_rollouts()
+            counts, values = self._core.run_rollouts(added, limit)
         elif callable(evaluate):
-            counts, values = self._core.run(evaluate)
+            counts, values = self._core.run(evaluate, added, limit)
         else:
             raise TypeError(f"evaluate must be callable, not {type(evaluate).__name__}")
         return SearchResult(counts, values)
+
+    def principal_variation(self, root: int = 0, length: int = 64) -> list[str]:
+        """The most visited line from a root, in UCI text, up to ``length`` moves."""
+        root = _checks.whole("root", root, 0, self.num_roots - 1)
+        moves = self._core.principal_variation(root, _checks.whole("length", length, 0, 4096))
+        return [_uci_of(move) for move in moves]
+
+    def proven_mate(self, root: int = 0) -> int:
+        """n > 0 when the tree proves that the root's side to move mates in n plies, -n when
+        it proves that side mated in n plies, 0 otherwise."""
+        return int(self._core.proven_mate(_checks.whole("root", root, 0, self.num_roots - 1)))
 
     def advance(self, actions: npt.ArrayLike, env: VectorOrtolan | None = None) -> None:
         """Moves each root on by its action, keeping the chosen child's subtree.
@@ -211,22 +247,31 @@ class Search:
         known_games = self._games if own else np.full(self.num_roots, -1, np.int64)
         known_steps = self._steps if own else np.full(self.num_roots, -1, np.int64)
         restarted = after != before
+        # Each slot's first fault, in this order, by name; the loop runs over faulty slots only.
+        checks = [
+            (known_steps == steps, "its root was taken after the step (advance first)"),
+            (
+                (known_steps >= 0) & (known_steps != steps - 1),
+                "{behind} steps since its root followed it",
+            ),
+            (
+                (known_games >= 0) & (known_games != before),
+                "started another game before the step (reset_roots)",
+            ),
+            (games != after, "started another game after the step (reset_roots)"),
+            (
+                (played >= 0) & (chosen != played),
+                "the root was told action {told}, the slot played {played}",
+            ),
+        ]
+        faulty = np.logical_or.reduce([flags for flags, _ in checks])
         faults = []
-        for i in range(self.num_roots):
-            if known_steps[i] == steps:
-                faults.append(f"slot {i}: its root was taken after the step (advance first)")
-            elif known_steps[i] >= 0 and known_steps[i] != steps - 1:
-                faults.append(
-                    f"slot {i}: {steps - known_steps[i]} steps since its root followed it"
-                )
-            elif known_games[i] >= 0 and known_games[i] != before[i]:
-                faults.append(f"slot {i}: started another game before the step (reset_roots)")
-            elif games[i] != after[i]:
-                faults.append(f"slot {i}: started another game after the step (reset_roots)")
-            elif played[i] >= 0 and chosen[i] != played[i]:
-                faults.append(
-                    f"slot {i}: the root was told action {chosen[i]}, the slot played {played[i]}"
-                )
+        for i in np.flatnonzero(faulty).tolist():
+            text = next(text for flags, text in checks if flags[i])
+            faults.append(
+                f"slot {i}: "
+                + text.format(behind=steps - known_steps[i], told=chosen[i], played=played[i])
+            )
         if faults:
             raise ValueError("the search does not follow env: " + "; ".join(faults))
         moves = np.where(played >= 0, chosen, -1).astype(np.int32)
@@ -259,6 +304,18 @@ class Search:
         else:
             self._games[picked] = -1
             self._steps[picked] = -1
+
+
+def _square_name(square: int) -> str:
+    return "abcdefgh"[square % 8] + str(8 - square // 8)
+
+
+def _uci_of(move: int) -> str:
+    """A packed engine move (source, target, piece, promoted piece in bits 0-5, 6-11, 12-15,
+    16-19; squares from a8 = 0) in UCI text."""
+    promoted = (move >> 16) & 0xF
+    text = _square_name(move & 0x3F) + _square_name((move >> 6) & 0x3F)
+    return text + ("pnbrqk"[promoted % 6] if promoted else "")
 
 
 def _roots_rules(roots: Any, rules: object) -> RulesName:

@@ -372,7 +372,9 @@ class VectorOrtolan(_Base):
     def roll_out(self) -> npt.NDArray[np.int32]:
         """One ``Ortolan.roll_out`` per slot on all threads, each drawing from its slot's
         stream: the result from White's point of view. The slot stays where its playout
-        stopped; a slot whose game ended counts as ended for autoreset."""
+        stopped; a slot whose game ended counts as ended for autoreset. Ctrl-C raises
+        KeyboardInterrupt within some 50 ms, each slot left where its playout stopped (or
+        where it was, when its playout had not begun)."""
         return self._game().roll_out()
 
     def save_state(self, slot: int) -> ortolan.State | RuledState:

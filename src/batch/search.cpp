@@ -7,6 +7,7 @@
 #include <string>
 
 #include "batch/search_board.h"
+#include "batch/splitmix.h"
 
 namespace ortolan {
 
@@ -69,8 +70,10 @@ void Search::reset_roots(const int32_t* indices, const Board* roots, int32_t cou
 
 void Search::reset_root(int32_t index, const Board& root) {
     check_root(root, index);
-    trees_[index].reset(root, TreeRandom(seed_, static_cast<uint64_t>(roots_made_++)),
-                        reserve_for(settings_));
+    // The playouts' key comes from a stream of its own, so that the noise stays as it was.
+    const uint64_t stream = static_cast<uint64_t>(roots_made_++);
+    uint64_t key = seed_ ^ 0x5851F42D4C957F2DULL ^ (stream * 0xD1B54A32D192ED03ULL);
+    trees_[index].reset(root, TreeRandom(seed_, stream), splitmix64(key), reserve_for(settings_));
 }
 
 namespace {
@@ -86,8 +89,8 @@ std::string refusal_text(const LeafFault& fault) {
 AnswerRefused::AnswerRefused(const LeafFault& refused)
     : std::invalid_argument(refusal_text(refused)), fault(refused) {}
 
-void Search::run(Evaluator& evaluator, Interruption* interruption) {
-    start_run();
+void Search::run(Evaluator& evaluator, Interruption* interruption, int32_t added, double seconds) {
+    start_run(added, seconds);
     InterruptionClock clock(interruption);
     while (!finished()) {
         clock.poll();
@@ -111,13 +114,21 @@ void Search::run(Evaluator& evaluator, Interruption* interruption) {
     }
 }
 
-void Search::start_run() {
-    for (SearchTree& tree : trees_) tree.start_run();
+void Search::start_run(int32_t added, double seconds) {
+    for (SearchTree& tree : trees_) tree.start_run(settings_, added);
+    timed_ = seconds >= 0.0;
+    batch_done_ = false;
+    if (timed_) {
+        const auto span = std::chrono::duration<double>(std::min(seconds, 1e9));
+        deadline_ = std::chrono::steady_clock::now() +
+                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(span);
+    }
 }
 
 bool Search::finished() const {
+    if (timed_ && batch_done_ && std::chrono::steady_clock::now() >= deadline_) return true;
     for (const SearchTree& tree : trees_)
-        if (tree.remaining(settings_) > 0) return false;
+        if (tree.remaining() > 0) return false;
     return true;
 }
 
@@ -133,6 +144,7 @@ void Search::each_tree(Step&& step, bool rest_after) {
 }
 
 int32_t Search::select() {
+    batch_done_ = true;
     const size_t per_tree = static_cast<size_t>(settings_.leaves_per_batch);
     each_tree([&](size_t t) { trees_[t].select(settings_, &boards_[t * per_tree]); });
     // Rows go to the leaves tree after tree.
@@ -181,23 +193,33 @@ void Search::cancel() {
 }
 
 void Search::run_rollouts(Interruption* interruption) {
-    // A wave is about 128 playouts a thread (some 10 ms): a slice of each tree's simulations
-    // when there are few trees, one simulation of a block of trees when there are many. A
-    // tree makes its simulations in the same order however they are sliced.
-    const int64_t per_wave = int64_t{128} * pool_.size();
-    const int64_t block = std::min<int64_t>(size(), per_wave);
-    const auto slice = static_cast<int32_t>(std::max<int64_t>(1, per_wave / size()));
     const size_t per_tree = static_cast<size_t>(settings_.leaves_per_batch);
     InterruptionClock clock(interruption);
     while (!finished()) {
-        for (int64_t first = 0; first < size(); first += block) {
-            clock.poll();
-            pool_.for_chunks(
-                std::min(block, size() - first), [&](int64_t begin, int64_t end, int32_t) {
-                    for (int64_t t = first + begin; t < first + end; ++t)
-                        trees_[t].run_rollouts(settings_, boards_[t * per_tree], slice);
-                });
-        }
+        clock.poll();
+        const int32_t rows = select();
+        row_trees_.clear();
+        row_slots_.clear();
+        for (size_t t = 0; t < trees_.size(); ++t)
+            for (const PendingVisit& visit : trees_[t].pending())
+                if (visit.slot >= 0) {
+                    row_trees_.push_back(static_cast<int32_t>(t));
+                    row_slots_.push_back(visit.slot);
+                }
+        row_values_.resize(static_cast<size_t>(rows));
+        pool_.for_chunks(rows, [&](int64_t begin, int64_t end, int32_t) {
+            for (int64_t r = begin; r < end; ++r) {
+                const size_t t = static_cast<size_t>(row_trees_[r]);
+                Board& board = boards_[t * per_tree + static_cast<size_t>(row_slots_[r])];
+                const uint32_t seed =
+                    trees_[t].playout_seed(static_cast<int32_t>(r) - first_rows_[t]);
+                // One random game values the leaf, for its side to move.
+                const int32_t side = board.side;
+                const int32_t reward = board.roll_out(seed);
+                row_values_[r] = static_cast<float>(side == white ? reward : -reward);
+            }
+        });
+        each_tree([&](size_t t) { trees_[t].apply(nullptr, row_values_.data(), first_rows_[t]); });
     }
 }
 

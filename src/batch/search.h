@@ -14,6 +14,7 @@
 // how the trees are split among threads.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -73,14 +74,18 @@ public:
     const SearchTree& tree(int32_t index) const { return trees_[index]; }
 
     // Starts a run and goes round select, write_leaves, the evaluator, check and apply until
-    // every tree has its simulations. An answer check refuses is taken back and thrown as
-    // AnswerRefused; an exception from the evaluator is thrown on after the batch is taken
-    // back. Either way the trees are as before the batch, and a later run completes them.
-    // The interruption (if any) is asked between batches; what it throws leaves run the same
-    // way, every finished batch kept.
-    void run(Evaluator& evaluator, Interruption* interruption = nullptr);
+    // finished(). An answer check refuses is taken back and thrown as AnswerRefused; an
+    // exception from the evaluator is thrown on after the batch is taken back. Either way the
+    // trees are as before the batch, and a later run completes them. The interruption (if
+    // any) is asked between batches; what it throws leaves run the same way, every finished
+    // batch kept. `added` and `seconds` are start_run's.
+    void run(Evaluator& evaluator, Interruption* interruption = nullptr, int32_t added = 0,
+             double seconds = -1.0);
 
-    void start_run();
+    // A run tops every root up to settings().simulations visits when `added` is 0 and adds
+    // `added` visits to each root otherwise; with `seconds` >= 0 it also ends once that much
+    // time has passed, after at least one batch.
+    void start_run(int32_t added = 0, double seconds = -1.0);
     bool finished() const;
 
     // The steps of a batch. select returns the number of leaves to evaluate (the rows of the
@@ -94,8 +99,11 @@ public:
     void apply(const float* priors, const float* values);
     void cancel();
 
-    // The interruption (if any) is asked between waves of some milliseconds of playouts; what
-    // it throws leaves the run with every finished simulation kept.
+    // A whole run (after start_run) valued by random playouts: the leaves of each batch are
+    // played out on every thread, each from its own seed (its tree's stream and its leaf's
+    // number), so the results do not depend on the number of threads. The interruption (if
+    // any) is asked between batches; what it throws leaves the run with every finished
+    // simulation kept.
     void run_rollouts(Interruption* interruption = nullptr);
 
     // visit_counts: size() rows of action_count; root_values: size() values.
@@ -123,6 +131,12 @@ private:
     std::vector<int32_t> first_rows_;
     std::vector<LeafFault> faults_;
     int32_t roots_made_ = 0;  // each root gets its own random stream
+    std::chrono::steady_clock::time_point deadline_{};
+    bool timed_ = false;
+    bool batch_done_ = false;  // a timed run makes at least one batch
+    // The batch's leaves in row order: their trees and selection slots; their playout values.
+    std::vector<int32_t> row_trees_, row_slots_;
+    std::vector<float> row_values_;
     ThreadPool pool_;
 };
 

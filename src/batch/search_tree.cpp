@@ -1,12 +1,16 @@
 #include "batch/search_tree.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 
 #include "batch/search_board.h"
+#include "batch/splitmix.h"
 
 namespace ortolan {
 
-void SearchTree::reset(const Board& root, const TreeRandom& random, int32_t reserve_nodes) {
+void SearchTree::reset(const Board& root, const TreeRandom& random, uint64_t playout_key,
+                       int32_t reserve_nodes) {
     root_ = root;
     // The search never steps the root itself, so its action numbering is not needed.
     root_.ActionMap.clear();
@@ -17,6 +21,9 @@ void SearchTree::reset(const Board& root, const TreeRandom& random, int32_t rese
     root_priors_.clear();
     pending_.clear();
     random_ = random;
+    playout_key_ = playout_key;
+    playouts_ = 0;
+    target_ = 0;
     noise_due_ = false;
 }
 
@@ -27,15 +34,32 @@ void SearchTree::make_room_for_paths() {
     root_.repetition_count.reserve(root_.repetition_count.size() + 24);
 }
 
-int32_t SearchTree::remaining(const SearchSettings& settings) const {
+int32_t SearchTree::visits_done() const {
     const SearchNode& root = nodes_[0];
-    if (root.kind == node_terminal) return 0;
-    if (root.kind != node_expanded) return settings.simulations;
+    if (root.kind != node_expanded) return 0;
     // Counted at the children: the root's own count can hold more than its first evaluation,
     // when it was a leaf that several visits of one batch reached before a move made it the root.
     int32_t done = root.pending;
     for (int32_t i = 0; i < root.child_count; ++i) done += nodes_[root.first_child + i].visits;
-    return done < settings.simulations ? settings.simulations - done : 0;
+    return done;
+}
+
+void SearchTree::start_run(const SearchSettings& settings, int32_t added) {
+    noise_due_ = true;
+    if (added <= 0) {
+        target_ = settings.simulations;
+        return;
+    }
+    const int64_t target = static_cast<int64_t>(visits_done()) + added;
+    target_ = static_cast<int32_t>(std::min<int64_t>(target, INT32_MAX));
+}
+
+int32_t SearchTree::remaining() const {
+    const SearchNode& root = nodes_[0];
+    if (root.kind == node_terminal) return 0;
+    if (root.kind != node_expanded) return target_ > 0 ? target_ : 0;
+    const int32_t done = visits_done();
+    return done < target_ ? target_ - done : 0;
 }
 
 int32_t SearchTree::best_child(int32_t parent, const SearchSettings& settings) const {
@@ -126,7 +150,7 @@ int32_t SearchTree::select(const SearchSettings& settings, Board* boards) {
         return 1;
     }
     if (noise_due_) add_noise(settings);
-    int32_t want = remaining(settings);
+    int32_t want = remaining();
     int32_t leaves = 0;
     for (int32_t slot = 0; want > 0 && slot < settings.leaves_per_batch;) {
         const int32_t begin = static_cast<int32_t>(paths_.size());
@@ -183,10 +207,11 @@ void SearchTree::apply(const float* priors, const float* values, int32_t first_r
         int32_t value_row = row;
         if (visit.slot >= 0) {
             SearchNode& leaf = nodes_[visit.leaf];
-            const float* p = priors + static_cast<size_t>(row) * action_count;
+            const float* p = priors ? priors + static_cast<size_t>(row) * action_count : nullptr;
             double total = 0.0;
-            for (int32_t i = 0; i < leaf.child_count; ++i)
-                total += p[nodes_[leaf.first_child + i].action];
+            if (priors)
+                for (int32_t i = 0; i < leaf.child_count; ++i)
+                    total += p[nodes_[leaf.first_child + i].action];
             // Weights that add up to nothing leave a uniform prior.
             for (int32_t i = 0; i < leaf.child_count; ++i) {
                 SearchNode& child = nodes_[leaf.first_child + i];
@@ -206,6 +231,7 @@ void SearchTree::apply(const float* priors, const float* values, int32_t first_r
         }
         backup(visit.path_begin, visit.path_end, -values[value_row], true);
     }
+    playouts_ += static_cast<uint64_t>(row - first_row);
     pending_.clear();
 }
 
@@ -223,44 +249,10 @@ void SearchTree::cancel() {
     pending_.clear();
 }
 
-void SearchTree::run_rollouts(const SearchSettings& settings, Board& scratch, int32_t most) {
-    paths_.clear();
-    pending_.clear();
-    auto value_by_rollout = [&](int32_t leaf) {
-        // Every legal move is as likely as any other, and one random game values the leaf.
-        SearchNode& node = nodes_[leaf];
-        for (int32_t i = 0; i < node.child_count; ++i)
-            nodes_[node.first_child + i].prior = 1.0f / static_cast<float>(node.child_count);
-        node.kind = node_expanded;
-        const int32_t side = scratch.side;
-        const int32_t reward = scratch.roll_out(random_.next32());
-        return static_cast<float>(side == white ? reward : -reward);
-    };
-    if (nodes_[0].kind == node_unexpanded) {
-        scratch = root_;
-        if (open_leaf(0, scratch) != search_board::not_ended) return;
-        for (int32_t i = 0; i < nodes_[0].child_count; ++i)
-            nodes_[nodes_[0].first_child + i].prior = 1.0f / nodes_[0].child_count;
-        nodes_[0].kind = node_expanded;
-        nodes_[0].visits = 1;
-    }
-    if (nodes_[0].kind == node_terminal) return;
-    if (noise_due_) add_noise(settings);
-    const int32_t left = remaining(settings);
-    for (int32_t want = left < most ? left : most; want > 0; --want) {
-        paths_.clear();
-        const int32_t leaf = descend(settings, scratch);
-        const int32_t end = static_cast<int32_t>(paths_.size());
-        float value = 0.0f;
-        if (nodes_[leaf].kind == node_terminal) {
-            value = -nodes_[leaf].terminal;
-        } else {
-            value = open_leaf(leaf, scratch);
-            if (value == search_board::not_ended) value = value_by_rollout(leaf);
-        }
-        backup(0, end, -value, false);
-    }
-    paths_.clear();
+uint32_t SearchTree::playout_seed(int32_t row) const {
+    uint64_t state =
+        playout_key_ ^ ((playouts_ + static_cast<uint64_t>(row)) * 0xD1B54A32D192ED03ULL);
+    return static_cast<uint32_t>(splitmix64(state) >> 32);
 }
 
 }  // namespace ortolan

@@ -73,13 +73,19 @@ struct LeafFault {
 
 class SearchTree {
 public:
-    void reset(const Board& root, const TreeRandom& random, int32_t reserve_nodes);
+    // `random` draws the root's noise; `playout_key` keys the seeds of the tree's playouts.
+    void reset(const Board& root, const TreeRandom& random, uint64_t playout_key,
+               int32_t reserve_nodes);
 
     const Board& root_board() const { return root_; }
     bool root_ended() const { return nodes_[0].kind == node_terminal; }
     // Visits still to make in this run, the root's own evaluation aside.
-    int32_t remaining(const SearchSettings& settings) const;
-    void start_run() { noise_due_ = true; }
+    int32_t remaining() const;
+    // Visits the root's children hold, those in flight included.
+    int32_t visits_done() const;
+    // A run tops the root up to settings.simulations visits when `added` is 0, and adds
+    // `added` visits to those it has otherwise.
+    void start_run(const SearchSettings& settings, int32_t added);
 
     // Picks up to leaves_per_batch leaves to evaluate, boards[j] holding the game at the leaf
     // of selection j; visits that end in a finished game are backed up at once. A root not
@@ -93,19 +99,26 @@ public:
     // The first fault in the evaluator's answer for this tree's leaves, which sit in rows
     // first_row onwards of priors (action_count values a row) and values.
     LeafFault check(const float* priors, const float* values, int32_t first_row) const;
-    // Expands the waiting leaves with the answer and backs their values up.
+    // Expands the waiting leaves with the answer and backs their values up; priors nullptr
+    // gives every legal move the same prior.
     void apply(const float* priors, const float* values, int32_t first_row);
+    // The seed of the random playout of this tree's leaf `row` (counted from its first row) in
+    // the current batch: the tree's own stream and the number of leaves it played out before.
+    uint32_t playout_seed(int32_t row) const;
     // Takes the batch back as if it had not been selected.
     void cancel();
-
-    // Up to `most` more simulations of a run valued by random playouts from the leaves, on
-    // the scratch Board (the run ends when remaining() is 0).
-    void run_rollouts(const SearchSettings& settings, Board& scratch, int32_t most);
 
     // Root visit counts by action into a row of action_count values.
     void visit_counts(int32_t* row) const;
     // Mean value of the visits for the root's side to move; a finished game's exact value.
     float root_value() const;
+    // The most visited line from the root (the first child on a tie), up to `room` moves into
+    // out; returns its length. It stops at a node without visited children.
+    int32_t principal_line(Move* out, int32_t room) const;
+    // A mate the tree has proved from the root: n > 0 when the side to move mates in n plies
+    // whatever the other side plays, -n when it is mated in n plies whatever it plays, 0 when
+    // the tree proves neither.
+    int32_t proven_mate() const;
 
     // The Move of a legal action at the root; false when it is not legal there, and for every
     // action once the root's game has ended.
@@ -125,6 +138,11 @@ private:
     float open_leaf(int32_t leaf, Board& board);
     void backup(int32_t path_begin, int32_t path_end, float mover_value, bool in_flight);
     void add_noise(const SearchSettings& settings);
+    struct Proof {
+        int8_t kind;  // 0 unproved, 1 the side to move wins, -1 it loses
+        int32_t plies;
+    };
+    Proof prove(int32_t node) const;
 
     Board root_;
     std::vector<SearchNode> nodes_;
@@ -134,6 +152,9 @@ private:
     std::vector<PendingVisit> pending_;
     TreeRandom random_;
     size_t node_mark_ = 0;  // node count before the current batch
+    int32_t target_ = 0;    // root visits the current run aims at
+    uint64_t playout_key_ = 0;
+    uint64_t playouts_ = 0;  // leaves played out so far
     bool noise_due_ = false;
 };
 

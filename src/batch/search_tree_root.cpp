@@ -1,4 +1,6 @@
 // What a tree reports about its root, and moving the root on with the game.
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 
 #include "batch/search_board.h"
@@ -27,6 +29,57 @@ float SearchTree::root_value() const {
         visits += nodes_[root.first_child + i].visits;
     }
     return visits > 0 ? static_cast<float>(sum / static_cast<double>(visits)) : 0.0f;
+}
+
+int32_t SearchTree::principal_line(Move* out, int32_t room) const {
+    int32_t length = 0;
+    int32_t node = 0;
+    while (length < room && nodes_[node].kind == node_expanded) {
+        const SearchNode& parent = nodes_[node];
+        int32_t best = -1;
+        for (int32_t i = 0; i < parent.child_count; ++i) {
+            const int32_t child = parent.first_child + i;
+            if (nodes_[child].visits > 0 &&
+                (best < 0 || nodes_[child].visits > nodes_[best].visits))
+                best = child;
+        }
+        if (best < 0) break;
+        out[length++] = nodes_[best].move;
+        node = best;
+    }
+    return length;
+}
+
+// A node's game is won for its side to move when some move leads to a position lost for the
+// other side, and lost when every move leads to one won for the other side; the mate itself is
+// lost in 0 plies. The shortest win and the longest loss are the ones a good player chooses.
+SearchTree::Proof SearchTree::prove(int32_t node) const {
+    const SearchNode& n = nodes_[node];
+    if (n.kind == node_terminal) {
+        // `terminal` is the value for the side that moved in: 1 when it gave mate.
+        return n.terminal > 0.0f ? Proof{-1, 0} : Proof{0, 0};
+    }
+    if (n.kind != node_expanded || n.child_count == 0) return {0, 0};
+    int32_t win = INT32_MAX;
+    int32_t loss = 0;
+    bool all_won = true;
+    for (int32_t i = 0; i < n.child_count; ++i) {
+        const int32_t child = n.first_child + i;
+        const Proof p = nodes_[child].visits > 0 ? prove(child) : Proof{0, 0};
+        if (p.kind == -1) win = std::min(win, p.plies + 1);
+        if (p.kind == 1)
+            loss = std::max(loss, p.plies + 1);
+        else
+            all_won = false;
+    }
+    if (win != INT32_MAX) return {1, win};
+    if (all_won) return {-1, loss};
+    return {0, 0};
+}
+
+int32_t SearchTree::proven_mate() const {
+    const Proof p = prove(0);
+    return p.kind == 0 ? 0 : p.kind * std::max(p.plies, 1);
 }
 
 bool SearchTree::game_over() {

@@ -162,26 +162,44 @@ void bind_search(py::module_& m) {
              py::arg("rules") = rules_ortolan)
         .def_property_readonly("num_roots", [](const SearchCore& c) { return c.search->size(); })
         .def("run",
-             [](SearchCore& core, const py::function& evaluate) {
+             [](SearchCore& core, const py::function& evaluate, int32_t added, double seconds) {
                  BusyGuard busy(core);
                  PythonEvaluator evaluator(core.type, evaluate);
                  SignalCheck signals;
                  {
                      py::gil_scoped_release unlocked;
-                     core.search->run(evaluator, &signals);
+                     core.search->run(evaluator, &signals, added, seconds);
                  }
                  return results(*core.search);
              })
         .def("run_rollouts",
-             [](SearchCore& core) {
+             [](SearchCore& core, int32_t added, double seconds) {
                  BusyGuard busy(core);
                  SignalCheck signals;
                  {
                      py::gil_scoped_release unlocked;
-                     core.search->start_run();
+                     core.search->start_run(added, seconds);
                      core.search->run_rollouts(&signals);
                  }
                  return results(*core.search);
+             })
+        .def("principal_variation",
+             [](SearchCore& core, int32_t index, int32_t room) {
+                 BusyGuard busy(core);
+                 if (index < 0 || index >= core.search->size())
+                     throw py::index_error("root " + std::to_string(index) + " is out of range");
+                 std::vector<Move> line(static_cast<size_t>(room > 0 ? room : 0));
+                 const int32_t length =
+                     core.search->tree(index).principal_line(line.data(), room > 0 ? room : 0);
+                 line.resize(static_cast<size_t>(length));
+                 return line;
+             })
+        .def("proven_mate",
+             [](SearchCore& core, int32_t index) {
+                 BusyGuard busy(core);
+                 if (index < 0 || index >= core.search->size())
+                     throw py::index_error("root " + std::to_string(index) + " is out of range");
+                 return core.search->tree(index).proven_mate();
              })
         .def(
             "advance",

@@ -302,8 +302,11 @@ private:
                 const void* close = std::memchr(p_, '}', static_cast<size_t>(end_ - p_));
                 const char* stop = close ? static_cast<const char*>(close) : end_;
                 const int64_t comment_line = line_;
-                for (const char* q = p_; q < stop; ++q)
-                    if (*q == '\n') ++line_, line_start_ = q + 1;
+                for (const char* q = p_; (q = static_cast<const char*>(std::memchr(
+                                              q, '\n', static_cast<size_t>(stop - q))));) {
+                    ++line_;
+                    line_start_ = ++q;
+                }
                 if (!close) {
                     unclosed = t;
                     unclosed_line = comment_line;

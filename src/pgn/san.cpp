@@ -93,7 +93,7 @@ SanStatus decode_san(const Move* legal, int32_t count, std::string_view text, Mo
         if (castle_side >= 0) {
             if (!move_castling(m) || (move_target(m) & 7) != (castle_side == 0 ? 6 : 2)) continue;
         } else {
-            if (move_piece(m) % 6 != kind || move_target(m) != target || move_castling(m)) continue;
+            if (move_target(m) != target || move_piece(m) % 6 != kind || move_castling(m)) continue;
             if (move_promoted(m) % 6 != promoted % 6 || (move_promoted(m) == 0) != (promoted == 0))
                 continue;
             const int32_t source = move_source(m);

@@ -207,6 +207,26 @@ Outcome search_on_threads(const std::vector<Board>& games, bool rollouts, int32_
     return {visit_counts(search), root_values(search)};
 }
 
+// One tree: its playouts, not its trees, are shared among the threads.
+TEST(SearchThreads, OneTreePlaysOutOnEveryThreadWithTheSameResults) {
+    const Board root = random_game(3, 20);
+    auto outcome = [&](int32_t threads) {
+        Search search(settings_with(200, 8), &root, 1, 11, threads);
+        search.start_run();
+        search.run_rollouts();
+        search.start_run(50);  // an increment: 50 visits more
+        search.run_rollouts();
+        return Outcome{visit_counts(search), root_values(search)};
+    };
+    const Outcome one = outcome(1);
+    EXPECT_EQ(std::accumulate(one.counts.begin(), one.counts.end(), 0), 250);
+    for (const int32_t threads : {2, 5}) {
+        const Outcome many = outcome(threads);
+        EXPECT_EQ(many.counts, one.counts) << threads << " threads";
+        EXPECT_EQ(many.values, one.values) << threads << " threads";
+    }
+}
+
 TEST(SearchThreads, ResultsAreTheSameForEveryThreadCount) {
     std::vector<Board> games;
     for (uint32_t seed = 0; seed < 7; ++seed) games.push_back(random_game(seed, 10 + 9 * seed));
@@ -363,6 +383,29 @@ TEST(SearchSettingsCheck, OutOfRangeSettingsAndRootsAreRefused) {
     Board overlapping = game_from_fen(start_position);
     overlapping.bitboards[piece::N] |= overlapping.bitboards[piece::P];
     EXPECT_THROW(Search(settings_with(10), &overlapping, 1, 0, 1), std::invalid_argument);
+}
+
+// Proofs over the tree: mate in two plies' worth of moves for the side to move (3 plies), and
+// the mated side's view of a mate in one after its only move (2 plies).
+TEST(SearchMates, ATreeProvesMatesAndItsLineFollowsTheVisits) {
+    const std::vector<Board> games =
+        games_from({"6k1/5ppp/8/8/8/8/8/R5K1 w - - 0 1", "k7/8/1K6/8/8/8/8/7R b - - 0 1",
+                    "7k/8/8/8/8/8/8/K7 w - - 0 1"});
+    Search search(settings_with(3000, 1, 0.0f), games.data(), 3, 5, 1);
+    search.start_run();
+    search.run_rollouts();
+    EXPECT_EQ(search.tree(0).proven_mate(), 1);
+    EXPECT_EQ(search.tree(1).proven_mate(), -2);
+    EXPECT_EQ(search.tree(2).proven_mate(), 0);  // a lone king each: no mate to prove
+    Move line[8];
+    ASSERT_EQ(search.tree(0).principal_line(line, 8), 1);  // the mate ends the line
+    EXPECT_EQ(move_source(line[0]), a1);
+    EXPECT_EQ(move_target(line[0]), a8);
+    const int32_t length = search.tree(1).principal_line(line, 8);
+    ASSERT_EQ(length, 2);
+    EXPECT_EQ(move_target(line[0]), b8);
+    EXPECT_EQ(move_target(line[1]), h8);
+    EXPECT_EQ(search.tree(0).principal_line(line, 0), 0);
 }
 
 }  // namespace

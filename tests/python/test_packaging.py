@@ -42,11 +42,16 @@ def test_env_exposes_method(name):
 
 
 def test_adapter_notation_and_stub_package_are_installed_beside_the_module():
+    import ortolan_match
     import ortolan_notation
     import ortolan_pettingzoo
+    import ortolan_uci
 
     platlib = Path(sysconfig.get_paths()["platlib"]).resolve()
-    for package in (ortolan_pettingzoo, ortolan_notation):
+    scripts = Path(sysconfig.get_paths()["scripts"])
+    assert (scripts / "ortolan-uci").is_file()
+    assert (scripts / "ortolan-match").is_file()
+    for package in (ortolan_pettingzoo, ortolan_notation, ortolan_uci, ortolan_match):
         folder = Path(package.__file__).resolve().parent
         assert folder.parent == platlib, folder
         assert (folder / "py.typed").is_file()

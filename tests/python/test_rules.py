@@ -9,7 +9,7 @@ import pytest
 
 import ortolan
 import ortolan_pettingzoo
-from ortolan_notation import to_fen, uci_to_action
+from ortolan_notation import action_to_san, to_fen, uci_to_action
 from ortolan_vector import RuledState, Search, VectorOrtolan
 
 CASES = [
@@ -30,9 +30,9 @@ def python_chess_accepts(fen):
 
 
 def action(env, slot, uci):
-    """The action of a move in UCI text in a slot's position."""
-    state = env.save_state(slot)
-    return uci_to_action(state if isinstance(state, ortolan.State) else state.state, uci)
+    """The action of a move in UCI text in a slot's position (notation reads either kind of
+    snapshot)."""
+    return uci_to_action(env.save_state(slot), uci)
 
 
 @pytest.mark.parametrize("rules", RULES)
@@ -87,6 +87,7 @@ def test_the_default_rules_are_standard_and_a_fen_counts_its_clocks():
     assert planes[118].max() == planes[118].min() == 37
     assert planes[113].max() == planes[113].min() == 41
     assert to_fen(env.save_state(0)) == "4k3/8/8/8/8/8/8/4K2R b K - 37 21"
+    assert action_to_san(env.save_state(0), action(env, 0, "e8d7")) == "Kd7"
 
 
 @pytest.mark.parametrize("rules", ["standard", "fide"])

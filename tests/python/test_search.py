@@ -119,6 +119,38 @@ def test_rollouts_run_without_an_evaluator():
     assert mate.step(int(result.select_actions()[0]))[2:] == (1, 1)
 
 
+def test_runs_in_increments_count_every_visit_and_one_tree_plays_out_on_every_thread():
+    outcomes = []
+    for threads in (1, 2):
+        search = Search(
+            roots(1), simulations=50, leaves_per_batch=8, threads=threads, seed=3, rules="ortolan"
+        )
+        first = search.run("rollout").visit_counts.copy()
+        later = search.run("rollout", simulations=30)
+        # A timed run makes at least one batch, however short its time.
+        timed = search.run(uniform, seconds=0.0).visit_counts
+        assert first.sum() == 50
+        assert later.visit_counts.sum() == 80
+        assert timed.sum() > 80
+        assert (later.visit_counts >= first).all()
+        outcomes.append((later.visit_counts.copy(), later.root_values.copy()))
+    np.testing.assert_array_equal(outcomes[0][0], outcomes[1][0])
+    np.testing.assert_array_equal(outcomes[0][1], outcomes[1][1])
+    with pytest.raises(ValueError, match="seconds"):
+        search.run(uniform, seconds=-1.0)
+
+
+def test_the_principal_variation_follows_the_visits_and_a_mate_is_proved():
+    mate = game("6k1/5ppp/8/8/8/8/8/R5K1 w - - 0 1")
+    search = Search(
+        [mate.save_state()], simulations=300, dirichlet_fraction=0.0, seed=1, rules="ortolan"
+    )
+    search.run("rollout")
+    assert search.principal_variation(0)[0] == "a1a8"
+    assert search.proven_mate(0) == 1
+    assert Search(roots(1), simulations=20, seed=1, rules="ortolan").proven_mate(0) == 0
+
+
 def bad_answers():
     def answer(priors=None, values=None, shape_rows=0):
         def evaluate(observations, masks):
