@@ -10,6 +10,10 @@ and its .pgn.zst copy under bench/results/pgn/, then times on that one file:
 - ortolan_vector.PgnBatches with uint8 observations on 1 and 2 threads, in positions per wall
   second, with the resident memory at the first batch and at the end;
 - the same PgnBatches run on the .pgn.zst file.
+
+One reading of the file takes well under 0.1 s for read_pgn and about 0.1-0.3 s for
+PgnBatches, too short to time alone: read_pgn is timed over --repeat readings after one not
+timed, and each PgnBatches run reads the file --repeat times over (given as that many sources).
 """
 
 from __future__ import annotations
@@ -124,12 +128,16 @@ def rss_mb() -> float:
     return float("nan")
 
 
-def time_ortolan(path: Path) -> tuple[int, float]:
+def time_ortolan(path: Path, repeat: int) -> tuple[int, float]:
+    """Plies of one reading of the file and the CPU time of one reading, averaged over
+    ``repeat`` readings after one reading not timed (a single reading takes well under 0.1 s)."""
     import ortolan_notation
 
-    start = cpu()
     plies = sum(len(g.actions) for g in ortolan_notation.read_pgn(path))
-    return plies, cpu() - start
+    start = cpu()
+    for _ in range(repeat):
+        sum(len(g.actions) for g in ortolan_notation.read_pgn(path))
+    return plies, (cpu() - start) / repeat
 
 
 def time_python_chess(path: Path) -> tuple[int, float]:
@@ -158,13 +166,16 @@ def time_pgn_extract(path: Path) -> float | None:
     return (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
 
 
-def time_batches(path: Path, threads: int, batch: int) -> tuple[int, float, float, float, float]:
+def time_batches(
+    path: Path, threads: int, batch: int, repeat: int
+) -> tuple[int, float, float, float, float]:
+    """One PgnBatches over the file given ``repeat`` times as its sources."""
     from ortolan_vector import PgnBatches
 
     start_wall, start_cpu = time.perf_counter(), cpu()
     positions = 0
     first = peak = None
-    for b in PgnBatches(path, batch, dtype=np.uint8, threads=threads):
+    for b in PgnBatches([path] * repeat, batch, dtype=np.uint8, threads=threads):
         positions += len(b["action"])
         now = rss_mb()
         first = now if first is None else first
@@ -177,6 +188,12 @@ def main(argv: list[str] | None = None) -> int:
     ap.add_argument("--games", type=int, default=1500)
     ap.add_argument("--nodes", type=int, default=1000, help="Stockfish's nodes per move, about")
     ap.add_argument("--batch", type=int, default=1024)
+    ap.add_argument(
+        "--repeat",
+        type=int,
+        default=10,
+        help="readings of the file timed for read_pgn and for each PgnBatches run",
+    )
     ap.add_argument("--out", type=Path, default=OUT)
     args = ap.parse_args(argv)
     args.out.mkdir(parents=True, exist_ok=True)
@@ -191,8 +208,10 @@ def main(argv: list[str] | None = None) -> int:
         zst.write_bytes(zstandard.ZstdCompressor(level=10).compress(path.read_bytes()))
 
     rows = []
-    plies, ours = time_ortolan(path)
-    rows.append(("ortolan_notation.read_pgn", plies / ours, f"{ours:.3f} s CPU"))
+    plies, ours = time_ortolan(path, args.repeat)
+    rows.append(
+        ("ortolan_notation.read_pgn", plies / ours, f"{ours:.3f} s CPU (mean of {args.repeat})")
+    )
     chess_plies, theirs = time_python_chess(path)
     assert chess_plies == plies, (chess_plies, plies)
     rows.append(("python-chess read_game + push", plies / theirs, f"{theirs:.3f} s CPU"))
@@ -223,7 +242,7 @@ def main(argv: list[str] | None = None) -> int:
         ("2 threads", path, 2),
         (".pgn.zst, 2 threads", zst, 2),
     ):
-        positions, wall, used, first, peak = time_batches(source, threads, args.batch)
+        positions, wall, used, first, peak = time_batches(source, threads, args.batch, args.repeat)
         rates[label] = positions / wall
         lines.append(
             f"| {label} | {positions / wall:,.0f} | {used:.2f} | {positions / used:,.0f} "
