@@ -1,6 +1,7 @@
 #include "batch/search.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
@@ -207,8 +208,12 @@ void Search::run_rollouts(Interruption* interruption) {
                     row_slots_.push_back(visit.slot);
                 }
         row_values_.resize(static_cast<size_t>(rows));
-        pool_.for_chunks(rows, [&](int64_t begin, int64_t end, int32_t) {
-            for (int64_t r = begin; r < end; ++r) {
+        // Random games differ much in length: each thread takes the next row as it finishes
+        // one, rather than a fixed share of the rows. A row's result does not depend on the
+        // thread that plays it.
+        std::atomic<int64_t> next_row = 0;
+        pool_.for_chunks(pool_.size(), [&](int64_t, int64_t, int32_t) {
+            for (int64_t r; (r = next_row.fetch_add(1, std::memory_order_relaxed)) < rows;) {
                 const size_t t = static_cast<size_t>(row_trees_[r]);
                 Board& board = boards_[t * per_tree + static_cast<size_t>(row_slots_[r])];
                 const uint32_t seed =
