@@ -63,7 +63,9 @@ def test_run_with_an_evaluator_stops_on_sigint_and_keeps_the_finished_simulation
     result = search.run(counted)
     assert result.visit_counts.sum(axis=1).tolist() == [simulations] * 64
     assert before > 0
-    assert sum(rows) <= 64 * (simulations + 1)  # nothing was done twice
+    # Nothing was done twice but the batch the signal cut short inside the evaluator, which the
+    # search took back: one row a tree.
+    assert sum(rows) <= 64 * (simulations + 1) + 64
 
 
 def test_run_with_rollouts_stops_on_sigint_and_the_search_goes_on():
