@@ -13,6 +13,16 @@ AUTORESET_MODES: dict[str, int]
 RULES: dict[str, int]
 PLANE_MOVES: npt.NDArray[np.int8]
 
+# (steps, games, games_before, games_after, played, plies) of a VectorCore's slots.
+_Progress = tuple[
+    int,
+    npt.NDArray[np.uint32],
+    npt.NDArray[np.uint32],
+    npt.NDArray[np.uint32],
+    npt.NDArray[np.int32],
+    npt.NDArray[np.int32],
+]
+
 def plane_bounds(
     observation_type: int, rules: int
 ) -> tuple[npt.NDArray[Any], npt.NDArray[Any]]: ...
@@ -75,16 +85,7 @@ class VectorCore:
         self, observation: npt.NDArray[np.generic], action_mask: npt.NDArray[np.bool_]
     ) -> None: ...
     def draw_claimable(self) -> npt.NDArray[np.bool_]: ...
-    def progress(
-        self,
-    ) -> tuple[
-        int,
-        npt.NDArray[np.uint32],
-        npt.NDArray[np.uint32],
-        npt.NDArray[np.uint32],
-        npt.NDArray[np.int32],
-        npt.NDArray[np.int32],
-    ]: ...
+    def progress(self) -> _Progress: ...
 
 class SearchCore:
     def __init__(

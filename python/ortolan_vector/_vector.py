@@ -25,6 +25,8 @@ except ImportError:  # Gymnasium is optional: without it the class stands on Num
 if TYPE_CHECKING:
     from gymnasium.vector import VectorEnv
 
+    from ortolan_vector._core import _Progress
+
     Observation = dict[str, npt.NDArray[Any]]
     _Base = VectorEnv[Observation, npt.NDArray[np.integer[Any]], npt.NDArray[Any]]
 elif gymnasium is not None:
@@ -207,16 +209,7 @@ class VectorOrtolan(_Base):
             raise RuntimeError("call reset() before stepping, listing or rolling out games")
         return core
 
-    def _progress(
-        self,
-    ) -> tuple[
-        int,
-        npt.NDArray[np.uint32],
-        npt.NDArray[np.uint32],
-        npt.NDArray[np.uint32],
-        npt.NDArray[np.int32],
-        npt.NDArray[np.int32],
-    ]:
+    def _progress(self) -> _Progress:
         """(steps, games, games_before, games_after, played, plies) for a Search that follows
         the slots: the successful steps so far and, per slot, its game counter (moved on by
         every start of a game and every restore or playout) now, as the last step began and

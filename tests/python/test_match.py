@@ -136,6 +136,22 @@ def test_a_short_match_against_stockfish_plays_out_and_is_written_game_by_game(t
         assert judge(board)[0] == headers["Result"]
 
 
+# A fake engine that plays well for 1,000 moves.
+GOOD = EngineSpec([*FAKE, "crash", "1000"], name="good")
+
+
+def fake_match(first: EngineSpec, *, seed: int, nodes: int, **options) -> Match:
+    """Two games of one random two-ply opening, first against the good fake engine."""
+    return Match(
+        first,
+        GOOD,
+        openings=random_openings(1, 2, seed=seed),
+        games=2,
+        control=TimeControl(nodes=nodes),
+        **options,
+    )
+
+
 @pytest.mark.parametrize(
     ("mode", "termination", "reason"),
     [
@@ -146,16 +162,7 @@ def test_a_short_match_against_stockfish_plays_out_and_is_written_game_by_game(t
 )
 def test_a_faulty_engine_loses_each_game_and_is_restarted(tmp_path, mode, termination, reason):
     faulty = EngineSpec([*FAKE, mode, "2"], name="faulty")
-    good = EngineSpec([*FAKE, "crash", "1000"], name="good")
-    match = Match(
-        faulty,
-        good,
-        openings=random_openings(1, 2, seed=1),
-        games=2,
-        control=TimeControl(nodes=10),
-        margin=0.5,
-        pgn=str(tmp_path / "games.pgn"),
-    )
+    match = fake_match(faulty, seed=1, nodes=10, margin=0.5, pgn=str(tmp_path / "games.pgn"))
     match.run()
     assert (match.wins, match.draws, match.losses) == (0, 0, 2)
     assert match.pentanomial == [1, 0, 0, 0, 0]
@@ -171,15 +178,7 @@ def test_a_faulty_engine_loses_each_game_and_is_restarted(tmp_path, mode, termin
 
 
 def test_adjudication_draws_long_games():
-    good = EngineSpec([*FAKE, "crash", "1000"], name="good")
-    match = Match(
-        good,
-        good,
-        openings=random_openings(1, 2, seed=2),
-        games=2,
-        control=TimeControl(nodes=5),
-        adjudication=Adjudication(draw_after=12),
-    )
+    match = fake_match(GOOD, seed=2, nodes=5, adjudication=Adjudication(draw_after=12))
     match.run()
     assert match.draws == 2
     assert all(r.termination == "adjudication" and len(r.moves) == 12 for r in match.records)
