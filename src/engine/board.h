@@ -89,6 +89,10 @@ public:
     bool direct_generation_applies() const;
     // The legal moves, in no particular order; returns their number.
     int32_t legal_moves(MoveList& list);
+    // The legal moves of the pieces of the kinds in the mask (bit k for piece kind k of the
+    // side to move, piece::P to piece::K) onto the target squares, castling among the king's;
+    // direct tells direct_generation_applies(), which the caller knows.
+    int32_t legal_moves(MoveList& list, Bitboard targets, uint32_t kinds, bool direct);
     // Whether the side to move has a legal move, stopping at the first one found.
     bool has_legal_move();
     // The legal moves with their action numbers; returns their number.

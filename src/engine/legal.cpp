@@ -14,10 +14,14 @@ namespace ortolan {
 
 namespace {
 
-template <int32_t us, class Out, bool first_only>
+// With filtered, only the moves of the kinds in the mask (bit k for piece kind k) onto the
+// target squares are generated; the squares the enemy attacks are found only for the king's.
+template <int32_t us, class Out, bool first_only, bool filtered = false>
 class Generator {
 public:
     Generator(const Board& board, Out* out) : board_(board), out_(out) {}
+    Generator(const Board& board, Out* out, Bitboard targets, uint32_t kinds)
+        : board_(board), out_(out), targets_(targets), kinds_(kinds) {}
 
     // The number of legal moves written to out, or with first_only 1 as soon as one is found.
     int32_t run();
@@ -125,16 +129,21 @@ private:
     // for them.
     Bitboard pin_line(int32_t square) const { return pin_line_[square]; }
     bool enpassant_is_legal(int32_t source, int32_t king) const;
+    bool wanted(int32_t kind) const { return !filtered || (kinds_ >> kind & 1); }
+    Bitboard targets() const { return filtered ? targets_ : ~Bitboard{0}; }
 
     const Board& board_;
     Out* out_;
+    Bitboard targets_ = ~Bitboard{0};
+    uint32_t kinds_ = ~0u;
     int32_t count_ = 0;
     Bitboard enemy_ = 0;
     Bitboard pin_line_[64];
 };
 
-template <int32_t us, class Out, bool first_only>
-bool Generator<us, Out, first_only>::enpassant_is_legal(int32_t source, int32_t king) const {
+template <int32_t us, class Out, bool first_only, bool filtered>
+bool Generator<us, Out, first_only, filtered>::enpassant_is_legal(int32_t source,
+                                                                  int32_t king) const {
     const Bitboard* pieces = board_.bitboards;
     const int32_t target = board_.enpassant;
     const Bitboard taken = square_bit(us == white ? target + 8 : target - 8) & pieces[foe];
@@ -147,8 +156,8 @@ bool Generator<us, Out, first_only>::enpassant_is_legal(int32_t source, int32_t 
              (rook_attacks(king, after) & (pieces[foe + piece::R] | pieces[foe + piece::Q])));
 }
 
-template <int32_t us, class Out, bool first_only>
-int32_t Generator<us, Out, first_only>::run() {
+template <int32_t us, class Out, bool first_only, bool filtered>
+int32_t Generator<us, Out, first_only, filtered>::run() {
     const Bitboard* pieces = board_.bitboards;
     const Bitboard king_bit = pieces[own + piece::K];
     const int32_t king = lowest_square(king_bit);
@@ -159,18 +168,25 @@ int32_t Generator<us, Out, first_only>::run() {
     const Bitboard foe_straight = pieces[foe + piece::R] | pieces[foe + piece::Q];
 
     // The king first: the early answer is most often found there.
-    const Bitboard lifted = all & ~king_bit;
-    Bitboard attacked = forward<them>(pieces[foe], -1) | forward<them>(pieces[foe], 1);
-    for (Bitboard b = pieces[foe + piece::N]; b;) attacked |= knight_attack_table[pop_lowest(b)];
-    for (Bitboard b = foe_diagonal; b;) attacked |= bishop_attacks(pop_lowest(b), lifted);
-    for (Bitboard b = foe_straight; b;) attacked |= rook_attacks(pop_lowest(b), lifted);
-    for (Bitboard b = pieces[foe + piece::K]; b;) attacked |= king_attack_table[pop_lowest(b)];
-    if (add(king, king_attack_table[king] & ~mine & ~attacked, own + piece::K)) return 1;
+    const bool king_wanted = wanted(piece::K);
+    Bitboard attacked = 0;
+    if (king_wanted) {
+        const Bitboard lifted = all & ~king_bit;
+        attacked = forward<them>(pieces[foe], -1) | forward<them>(pieces[foe], 1);
+        for (Bitboard b = pieces[foe + piece::N]; b;)
+            attacked |= knight_attack_table[pop_lowest(b)];
+        for (Bitboard b = foe_diagonal; b;) attacked |= bishop_attacks(pop_lowest(b), lifted);
+        for (Bitboard b = foe_straight; b;) attacked |= rook_attacks(pop_lowest(b), lifted);
+        for (Bitboard b = pieces[foe + piece::K]; b;) attacked |= king_attack_table[pop_lowest(b)];
+        if (add(king, king_attack_table[king] & ~mine & ~attacked & targets(), own + piece::K))
+            return 1;
+    }
 
     // Targets open to the other pieces: in check only the checker and the squares between it
     // and the king, none at all in double check.
     Bitboard target_mask = ~mine;
-    const bool check = attacked & king_bit;
+    const bool check =
+        king_wanted ? (attacked & king_bit) != 0 : board_.is_attacked_through(king, them, all);
     if (check) {
         const Bitboard checkers = (pawn_attack_table[us][king] & pieces[foe]) |
                                   (knight_attack_table[king] & pieces[foe + piece::N]) |
@@ -179,14 +195,20 @@ int32_t Generator<us, Out, first_only>::run() {
                                   (king_attack_table[king] & pieces[foe + piece::K]);
         if (checkers & (checkers - 1)) return count_;
         target_mask = between_table[king][lowest_square(checkers)] | checkers;
-    } else if (king == castling_rules[us][0].king_from) {
+    } else if (king_wanted && king == castling_rules[us][0].king_from) {
         for (const CastlingRule& rule : castling_rules[us]) {
             if ((board_.castle & rule.right) && !(all & rule.must_be_empty) &&
-                !get_bit(attacked, rule.passed) && !get_bit(attacked, rule.king_to)) {
+                get_bit(targets(), rule.king_to) && !get_bit(attacked, rule.passed) &&
+                !get_bit(attacked, rule.king_to)) {
                 if constexpr (first_only) return 1;
                 store(rule.move);
             }
         }
+    }
+
+    if constexpr (filtered) {
+        target_mask &= targets_;
+        if (!target_mask || !(kinds_ & ~(1u << piece::K))) return count_;
     }
 
     // Pins: a piece of ours alone between the king and an enemy slider.
@@ -203,7 +225,7 @@ int32_t Generator<us, Out, first_only>::run() {
     }
 
     // Pawns that are not pinned, all at once, then each pinned one along its line.
-    const Bitboard pawns = pieces[own];
+    const Bitboard pawns = wanted(piece::P) ? pieces[own] : 0;
     if (pawn_moves(pawns & ~pinned, target_mask, ~all)) return 1;
     for (Bitboard b = pawns & pinned; b;) {
         const int32_t source = pop_lowest(b);
@@ -211,17 +233,17 @@ int32_t Generator<us, Out, first_only>::run() {
     }
 
     // Knights (a pinned knight has no move), bishops, rooks and queens.
-    for (Bitboard b = pieces[own + piece::N] & ~pinned; b;) {
+    for (Bitboard b = wanted(piece::N) ? pieces[own + piece::N] & ~pinned : 0; b;) {
         const int32_t source = pop_lowest(b);
         if (add(source, knight_attack_table[source] & target_mask, own + piece::N)) return 1;
     }
-    if (slider_moves<piece::B>(all, target_mask, pinned) ||
-        slider_moves<piece::R>(all, target_mask, pinned) ||
-        slider_moves<piece::Q>(all, target_mask, pinned))
+    if ((wanted(piece::B) && slider_moves<piece::B>(all, target_mask, pinned)) ||
+        (wanted(piece::R) && slider_moves<piece::R>(all, target_mask, pinned)) ||
+        (wanted(piece::Q) && slider_moves<piece::Q>(all, target_mask, pinned)))
         return 1;
 
     const int32_t target = board_.enpassant;
-    if (target != no_square && !get_bit(all, target)) {
+    if (target != no_square && !get_bit(all, target) && get_bit(targets(), target)) {
         for (Bitboard b = pawn_attack_table[them][target] & pawns; b;) {
             const int32_t source = pop_lowest(b);
             if (!enpassant_is_legal(source, king)) continue;
@@ -238,6 +260,12 @@ int32_t generate_legal(const Board& board, Out* out) {
                                : Generator<black, Out, first_only>(board, out).run();
 }
 
+int32_t generate_filtered(const Board& board, Move* out, Bitboard targets, uint32_t kinds) {
+    return board.side == white
+               ? Generator<white, Move, false, true>(board, out, targets, kinds).run()
+               : Generator<black, Move, false, true>(board, out, targets, kinds).run();
+}
+
 }  // namespace
 
 int32_t Board::legal_moves(MoveList& list) {
@@ -246,6 +274,19 @@ int32_t Board::legal_moves(MoveList& list) {
     int32_t kept = 0;
     for (int32_t i = 0; i < list.count; ++i)
         if (try_move(list.moves[i])) list.moves[kept++] = list.moves[i];
+    return list.count = kept;
+}
+
+int32_t Board::legal_moves(MoveList& list, Bitboard targets, uint32_t kinds, bool direct) {
+    if (direct) return list.count = generate_filtered(*this, list.moves, targets, kinds);
+    generate_moves(list);
+    int32_t kept = 0;
+    for (int32_t i = 0; i < list.count; ++i) {
+        const Move move = list.moves[i];
+        if (get_bit(targets, move_target(move)) && (kinds >> (move_piece(move) % 6) & 1) &&
+            try_move(move))
+            list.moves[kept++] = move;
+    }
     return list.count = kept;
 }
 

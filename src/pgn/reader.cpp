@@ -211,7 +211,8 @@ private:
         board_.total_move_count = 0;
         board_.prev_n_repititions = 0;
         board_.new_game(entry_.fen.empty() ? start_position : entry_.fen.c_str());
-        legal_count_ = board_.legal_moves(legal_);
+        direct_ = board_.direct_generation_applies();
+        key_ = board_.carried_key();
         return true;
     }
 
@@ -241,13 +242,8 @@ private:
     }
 
     void play(const char* begin, size_t size) {
-        if (entry_.ending == ending_none) {
-            entry_.ending = ending_of(board_, legal_count_);
-            if (entry_.ending != ending_none)
-                entry_.ending_ply = static_cast<int32_t>(entry_.actions.size());
-        }
         Move move = 0;
-        switch (decode_san(legal_.moves, legal_count_, std::string_view(begin, size), move)) {
+        switch (decode_san(board_, direct_, std::string_view(begin, size), candidates_, move)) {
             case san_ok:
                 break;
             case san_illegal:
@@ -261,13 +257,25 @@ private:
             default:
                 return fail(begin, size, "unreadable move");
         }
+        // The position has a legal move: no mate or stalemate, a draw by rule perhaps.
+        if (entry_.ending == ending_none) {
+            entry_.ending = ending_of(board_, 1);
+            if (entry_.ending != ending_none)
+                entry_.ending_ply = static_cast<int32_t>(entry_.actions.size());
+        }
         const int32_t action = action_number(move, board_.side);
         if (options_.visitor)
             options_.visitor->position(board_, static_cast<int32_t>(entry_.actions.size()), action);
         entry_.actions.push_back(action);
-        entry_.moves.push_back(move);
-        board_.advance(move);
-        legal_count_ = board_.legal_moves(legal_);
+        // Play keeps a position that direct generation applies to consistent, and the side to
+        // move then has its one king unless a FEN gave the other side more.
+        if (direct_) {
+            key_ = board_.advance_direct(move, key_);
+            direct_ = board_.one_king_to_move();
+        } else {
+            key_ = board_.advance(move, false);
+            direct_ = board_.direct_generation_applies();
+        }
     }
 
     // Reads one game from p_; false when the span holds no more.
@@ -387,13 +395,12 @@ private:
             entry_.result = marker.empty() ? std::string_view("*") : marker;
         }
         if (entry_.kind == entry_game && decoding && entry_.ending == ending_none) {
-            entry_.ending = ending_of(board_, legal_count_);
+            entry_.ending = ending_of(board_, board_.has_legal_move() ? 1 : 0);
             if (entry_.ending != ending_none)
                 entry_.ending_ply = static_cast<int32_t>(entry_.actions.size());
         }
         if (entry_.kind != entry_game) {
             entry_.actions.clear();
-            entry_.moves.clear();
             entry_.ending = ending_none;
             entry_.ending_ply = -1;
         }
@@ -412,8 +419,9 @@ private:
     std::vector<Entry>& out_;
     Entry entry_;
     bool failed_ = false;
-    MoveList legal_;
-    int32_t legal_count_ = 0;
+    MoveList candidates_;
+    bool direct_ = false;  // direct_generation_applies() of the board
+    uint64_t key_ = 0;     // the board's carried key
 };
 
 }  // namespace

@@ -87,7 +87,6 @@ struct Entry {
     std::vector<Tag> tags;
     std::string fen;  // the FEN tag; empty for the standard start
     std::vector<int32_t> actions;
-    std::vector<Move> moves;       // the moves of the actions
     std::string result;            // the Result tag, else the game's result token, else "*"
     int32_t ending = ending_none;  // the first ending the main line reaches under the rules
     int32_t ending_ply = -1;       // the plies played when it was reached
@@ -170,8 +169,10 @@ private:
     bool first_ = true;   // before any byte: a byte-order mark may come
 };
 
-// The number of the legal move that SAN text names in the position, or an error.
+// The legal move that SAN text names in the position, or an error; direct tells
+// Board::direct_generation_applies() of the position, and scratch holds the candidates.
 enum SanStatus : int32_t { san_ok, san_unreadable, san_illegal, san_ambiguous, san_uci, san_null };
-SanStatus decode_san(const Move* legal, int32_t count, std::string_view text, Move& out);
+SanStatus decode_san(Board& board, bool direct, std::string_view text, MoveList& scratch,
+                     Move& out);
 
 }  // namespace ortolan::pgn

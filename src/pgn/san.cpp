@@ -1,6 +1,7 @@
 // SAN text to a move, chosen among the legal moves of the position: the text gives the kind of
 // piece, the target square, what it promotes to and as much of the source square as it needs;
-// exactly one legal move must fit.
+// exactly one legal move must fit. Only the legal moves of that kind onto that square are
+// generated.
 #include "pgn/reader.h"
 
 namespace ortolan::pgn {
@@ -37,7 +38,8 @@ bool is_uci(std::string_view t) {
 
 }  // namespace
 
-SanStatus decode_san(const Move* legal, int32_t count, std::string_view text, Move& out) {
+SanStatus decode_san(Board& board, bool direct, std::string_view text, MoveList& scratch,
+                     Move& out) {
     std::string_view t = text;
     while (!t.empty() && (t.back() == '+' || t.back() == '#')) t.remove_suffix(1);
     if (t == "--" || t == "Z0" || t == "0000" || t == "@@@@") return san_null;
@@ -87,13 +89,18 @@ SanStatus decode_san(const Move* legal, int32_t count, std::string_view text, Mo
         if (kind == piece::P && from_file < 0) from_file = target & 7;
     }
 
+    // Only the moves of the piece's kind onto the target square are generated; castling is
+    // among the king's, onto its square on the side's first row.
+    if (castle_side >= 0) {
+        kind = piece::K;
+        target = (board.side == white ? 56 : 0) + (castle_side == 0 ? 6 : 2);
+    }
+    const int32_t count = board.legal_moves(scratch, square_bit(target), 1u << kind, direct);
     int32_t found = 0;
     for (int32_t n = 0; n < count; ++n) {
-        const Move m = legal[n];
-        if (castle_side >= 0) {
-            if (!move_castling(m) || (move_target(m) & 7) != (castle_side == 0 ? 6 : 2)) continue;
-        } else {
-            if (move_target(m) != target || move_piece(m) % 6 != kind || move_castling(m)) continue;
+        const Move m = scratch.moves[n];
+        if (move_castling(m) != (castle_side >= 0)) continue;
+        if (castle_side < 0) {
             if (move_promoted(m) % 6 != promoted % 6 || (move_promoted(m) == 0) != (promoted == 0))
                 continue;
             const int32_t source = move_source(m);
