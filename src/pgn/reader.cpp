@@ -1,6 +1,7 @@
 // The PGN reader: game starts, spans of games, the stream reader and the tag checks.
 #include "pgn/reader.h"
 
+#include <array>
 #include <cstring>
 
 namespace ortolan::pgn {
@@ -23,20 +24,36 @@ const char* const time_class_names[time_class_count] = {
 
 namespace {
 
-constexpr bool is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
+// Character classes, looked up in one table: the tokenizer asks them of every byte.
+enum : uint8_t {
+    class_blank = 1,
+    class_digit = 2,
+    class_letter = 4,
+    class_tag = 8,
+    class_symbol = 16
+};
+constexpr auto char_classes = [] {
+    std::array<uint8_t, 256> t{};
+    for (const char c : std::string_view(" \t\r\f\v")) t[static_cast<uint8_t>(c)] = class_blank;
+    for (int c = 0; c < 256; ++c) {
+        const bool digit = c >= '0' && c <= '9';
+        const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        const bool tag =
+            digit || letter || c == '_' || c == '+' || c == '#' || c == '=' || c == ':' || c == '-';
+        // Characters of a SAN move, move number or result token.
+        const bool symbol = tag || c == '/' || c == '@';
+        t[c] |= (digit ? class_digit : 0) | (letter ? class_letter : 0) | (tag ? class_tag : 0) |
+                (symbol ? class_symbol : 0);
+    }
+    return t;
+}();
+constexpr bool has_class(char c, uint8_t cls) {
+    return char_classes[static_cast<uint8_t>(c)] & cls;
 }
-constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
-constexpr bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-constexpr bool is_tag_name_char(char c) {
-    return is_letter(c) || is_digit(c) || c == '_' || c == '+' || c == '#' || c == '=' ||
-           c == ':' || c == '-';
-}
-// Characters of a SAN move, move number or result token.
-constexpr bool is_symbol_char(char c) {
-    return is_letter(c) || is_digit(c) || c == '_' || c == '+' || c == '#' || c == '=' ||
-           c == ':' || c == '-' || c == '/' || c == '@';
-}
+constexpr bool is_blank(char c) { return has_class(c, class_blank); }
+constexpr bool is_digit(char c) { return has_class(c, class_digit); }
+constexpr bool is_tag_name_char(char c) { return has_class(c, class_tag); }
+constexpr bool is_symbol_char(char c) { return has_class(c, class_symbol); }
 
 bool equals_ignoring_case(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
