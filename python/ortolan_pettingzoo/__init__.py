@@ -32,18 +32,6 @@ from ortolan_vector._rules import RulesName, rules_name
 ACTIONS: int = _core.ACTION_COUNT
 
 
-def _other_seat(planes: np.ndarray) -> np.ndarray:
-    """The same position seen from the other side's seat: the sides' piece planes trade
-    places in every history slot, the side plane flips and the board turns half round."""
-    seen = planes.copy()
-    for slot in range(8):
-        base = 14 * slot
-        seen[base : base + 6] = planes[base + 6 : base + 12]
-        seen[base + 6 : base + 12] = planes[base : base + 6]
-    seen[112] = 1 - planes[112]
-    return seen[:, ::-1, ::-1]
-
-
 class OrtolanChessEnv(AECEnv):  # type: ignore[misc]  # PettingZoo ships no types
     """Chess for two agents on the ortolan engine."""
 
@@ -128,7 +116,7 @@ class OrtolanChessEnv(AECEnv):  # type: ignore[misc]  # PettingZoo ships no type
     def observe(self, agent: str) -> dict[str, np.ndarray]:
         mover = self.possible_agents[self._side]
         over = self.terminations.get(agent, True) or self.truncations.get(agent, True)
-        planes = self._planes if agent == mover else _other_seat(self._planes)
+        planes = self._planes if agent == mover else _core.other_seat(self._planes)
         mask = self._mask if agent == mover and not over else np.zeros(ACTIONS, dtype=np.int8)
         return {"observation": planes.transpose(1, 2, 0), "action_mask": mask}
 

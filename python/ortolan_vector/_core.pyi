@@ -26,6 +26,7 @@ _Progress = tuple[
 def plane_bounds(
     observation_type: int, rules: int
 ) -> tuple[npt.NDArray[Any], npt.NDArray[Any]]: ...
+def other_seat(observation: npt.NDArray[Any]) -> npt.NDArray[Any]: ...
 
 class VectorCore:
     def __init__(
