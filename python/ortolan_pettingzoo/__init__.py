@@ -52,8 +52,6 @@ class OrtolanChessEnv(AECEnv):  # type: ignore[misc]  # PettingZoo ships no type
         self.rules: RulesName = rules_name(rules)
         if render_mode is not None and render_mode not in self.metadata["render_modes"]:
             raise ValueError(f"render_mode must be None or 'human', not {render_mode!r}")
-        if max_plies is not None and max_plies < 1:
-            raise ValueError("max_plies must be None or at least 1")
         self.render_mode = render_mode
         self.max_plies = max_plies
         # One slot of the batched environment, on the calling thread: it writes observations and

@@ -35,7 +35,7 @@ class VectorCore:
         threads: int,
         observation_type: int,
         autoreset: int,
-        max_plies: int,
+        max_plies: int | None,
         rules: int = 0,
     ) -> None: ...
     @property

@@ -1,7 +1,8 @@
 // Python class VectorCore: the batched environment of ortolan_vector, and other_seat, which
 // turns its observations to the other side's seat. Arrays come in already shaped by the
 // package's Python layer and are checked here again, so that no call can write outside them;
-// the interpreter lock is released while the pool works.
+// the settings come in unchecked, their types checked here and their ranges by VectorOrtolan.
+// The interpreter lock is released while the pool works.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,8 +26,8 @@ namespace {
 // One VectorOrtolan and the lock that serves its callers one at a time. The lock is taken
 // with the interpreter lock released, so a caller waiting for it never blocks the interpreter.
 struct VectorCore {
-    VectorCore(int32_t num_envs, int32_t threads, int32_t observation_type, int32_t autoreset,
-               int32_t max_plies, int32_t rules)
+    VectorCore(int64_t num_envs, int64_t threads, int32_t observation_type, int32_t autoreset,
+               std::optional<int64_t> max_plies, int32_t rules)
         : env(num_envs, threads, observation_type, autoreset, max_plies, rules) {}
     VectorOrtolan env;
     std::mutex mutex;
@@ -280,9 +282,19 @@ py::array other_seat(const py::handle& observation) {
 void bind_vector(py::module_& m) {
     m.def("other_seat", &other_seat, py::arg("observation"));
     py::class_<VectorCore>(m, "VectorCore")
-        .def(py::init<int32_t, int32_t, int32_t, int32_t, int32_t, int32_t>(), py::arg("num_envs"),
-             py::arg("threads"), py::arg("observation_type"), py::arg("autoreset"),
-             py::arg("max_plies"), py::arg("rules") = rules_ortolan)
+        .def(py::init([](const py::handle& num_envs, const py::handle& threads,
+                         int32_t observation_type, int32_t autoreset, const py::handle& max_plies,
+                         int32_t rules) {
+                 const int64_t slots = whole_setting(num_envs, "num_envs must be an int");
+                 const int64_t pool = whole_setting(threads, "threads must be an int or None");
+                 std::optional<int64_t> plies;
+                 if (!max_plies.is_none())
+                     plies = whole_setting(max_plies, "max_plies must be an int or None");
+                 return std::make_unique<VectorCore>(slots, pool, observation_type, autoreset,
+                                                     plies, rules);
+             }),
+             py::arg("num_envs"), py::arg("threads"), py::arg("observation_type"),
+             py::arg("autoreset"), py::arg("max_plies"), py::arg("rules") = rules_ortolan)
         .def_property_readonly("num_envs", [](const VectorCore& c) { return c.env.num_envs(); })
         .def_property_readonly("threads", [](const VectorCore& c) { return c.env.threads(); })
         .def_property_readonly("rules", [](const VectorCore& c) { return c.env.rules(); })
