@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -22,7 +23,7 @@ int main(int argc, char** argv) {
     const int32_t steps = argc >= 3 ? std::atoi(argv[2]) : 200;
     const int32_t threads = argc >= 4 ? std::atoi(argv[3]) : 1;
     const int32_t rules = argc >= 5 ? std::atoi(argv[4]) : rules_ortolan;
-    VectorOrtolan env(slots, threads, observation_uint8, autoreset_next_step, 0, rules);
+    VectorOrtolan env(slots, threads, observation_uint8, autoreset_next_step, std::nullopt, rules);
     env.seed(1);
     const auto n = static_cast<size_t>(slots);
     std::vector<uint8_t> observation(n * observation_size), mask(n * action_count);

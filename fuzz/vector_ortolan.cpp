@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -133,7 +134,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t type = in.take<uint8_t>() % 3;
     const int32_t autoreset = in.take<uint8_t>() % 3;
     const int32_t max_plies = in.take<uint8_t>() & 1 ? in.take<uint8_t>() % 64 : 0;
-    VectorOrtolan env(n, threads, type, autoreset, max_plies);
+    VectorOrtolan env(n, threads, type, autoreset,
+                      max_plies ? std::optional<int64_t>(max_plies) : std::nullopt);
     env.seed(in.take<uint64_t>());
     Buffers out(n);
     static Board scratch;

@@ -32,18 +32,6 @@ from ortolan_vector._rules import RulesName, rules_name
 ACTIONS: int = _core.ACTION_COUNT
 
 
-def _other_seat(planes: np.ndarray) -> np.ndarray:
-    """The same position seen from the other side's seat: the sides' piece planes trade
-    places in every history slot, the side plane flips and the board turns half round."""
-    seen = planes.copy()
-    for slot in range(8):
-        base = 14 * slot
-        seen[base : base + 6] = planes[base + 6 : base + 12]
-        seen[base + 6 : base + 12] = planes[base : base + 6]
-    seen[112] = 1 - planes[112]
-    return seen[:, ::-1, ::-1]
-
-
 class OrtolanChessEnv(AECEnv):  # type: ignore[misc]  # PettingZoo ships no types
     """Chess for two agents on the ortolan engine."""
 
@@ -64,8 +52,6 @@ class OrtolanChessEnv(AECEnv):  # type: ignore[misc]  # PettingZoo ships no type
         self.rules: RulesName = rules_name(rules)
         if render_mode is not None and render_mode not in self.metadata["render_modes"]:
             raise ValueError(f"render_mode must be None or 'human', not {render_mode!r}")
-        if max_plies is not None and max_plies < 1:
-            raise ValueError("max_plies must be None or at least 1")
         self.render_mode = render_mode
         self.max_plies = max_plies
         # One slot of the batched environment, on the calling thread: it writes observations and
@@ -128,7 +114,7 @@ class OrtolanChessEnv(AECEnv):  # type: ignore[misc]  # PettingZoo ships no type
     def observe(self, agent: str) -> dict[str, np.ndarray]:
         mover = self.possible_agents[self._side]
         over = self.terminations.get(agent, True) or self.truncations.get(agent, True)
-        planes = self._planes if agent == mover else _other_seat(self._planes)
+        planes = self._planes if agent == mover else _core.other_seat(self._planes)
         mask = self._mask if agent == mover and not over else np.zeros(ACTIONS, dtype=np.int8)
         return {"observation": planes.transpose(1, 2, 0), "action_mask": mask}
 

@@ -26,6 +26,7 @@ _Progress = tuple[
 def plane_bounds(
     observation_type: int, rules: int
 ) -> tuple[npt.NDArray[Any], npt.NDArray[Any]]: ...
+def other_seat(observation: npt.NDArray[Any]) -> npt.NDArray[Any]: ...
 
 class VectorCore:
     def __init__(
@@ -34,7 +35,7 @@ class VectorCore:
         threads: int,
         observation_type: int,
         autoreset: int,
-        max_plies: int,
+        max_plies: int | None,
         rules: int = 0,
     ) -> None: ...
     @property

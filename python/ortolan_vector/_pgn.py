@@ -121,8 +121,6 @@ class PgnBatches:
         self.rules = rules
         if threads is None:
             threads = len(os.sched_getaffinity(0))
-        if not isinstance(threads, int) or threads < 1:
-            raise ValueError(f"threads must be a positive int or None, not {threads!r}")
         classes = ~0 & 0xFFFFFFFF
         if time_classes is not None:
             unknown = [c for c in time_classes if c not in TIME_CLASSES]

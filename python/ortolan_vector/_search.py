@@ -124,7 +124,7 @@ class Search:
         if dtype is None:
             dtype = getattr(roots, "dtype", np.uint8)
         self.dtype, code = observation_type(dtype)
-        # The ranges of the settings are the compiled core's to check.
+        # The ranges of the settings, and the type of threads, are the compiled core's to check.
         self.simulations = _checks.int32("simulations", simulations)
         if leaves_per_batch is None:
             # Enough leaves a batch that an evaluator call is shared by several dozen leaves,
@@ -132,7 +132,6 @@ class Search:
             leaves_per_batch = max(1, min(8, 64 // max(1, len(states))))
         leaves = _checks.int32("leaves_per_batch", leaves_per_batch)
         threads = (os.process_cpu_count() or 1) if threads is None else threads
-        threads = _checks.whole("threads", threads, 1, 1024)
         seed = _checks.seed(seed)
         self._core = _core.SearchCore(
             states,
@@ -206,14 +205,13 @@ class Search:
 
     def principal_variation(self, root: int = 0, length: int = 64) -> list[str]:
         """The most visited line from a root, in UCI text, up to ``length`` moves."""
-        root = _checks.whole("root", root, 0, self.num_roots - 1)
-        moves = self._core.principal_variation(root, _checks.whole("length", length, 0, 4096))
-        return [_uci_of(move) for move in moves]
+        # The compiled core checks root and length.
+        return [_uci_of(move) for move in self._core.principal_variation(root, length)]
 
     def proven_mate(self, root: int = 0) -> int:
         """n > 0 when the tree proves that the root's side to move mates in n plies, -n when
         it proves that side mated in n plies, 0 otherwise."""
-        return int(self._core.proven_mate(_checks.whole("root", root, 0, self.num_roots - 1)))
+        return int(self._core.proven_mate(root))
 
     def advance(self, actions: npt.ArrayLike, env: VectorOrtolan | None = None) -> None:
         """Moves each root on by its action, keeping the chosen child's subtree.

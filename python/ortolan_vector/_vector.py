@@ -36,7 +36,6 @@ else:
 
 OBSERVATION_SHAPE: tuple[int, int, int] = _core.OBSERVATION_SHAPE
 ACTIONS: int = _core.ACTION_COUNT
-INT32 = np.iinfo(np.int32)
 
 _GYMNASIUM_MODES = {"NextStep": "next_step", "SameStep": "same_step", "Disabled": "disabled"}
 
@@ -118,38 +117,19 @@ class VectorOrtolan(_Base):
         seed: int | None = None,
         rules: RulesName = "standard",
     ) -> None:
-        if isinstance(num_envs, bool) or not isinstance(num_envs, int | np.integer):
-            raise TypeError(f"num_envs must be an int, not {type(num_envs).__name__}")
-        if num_envs < 1:
-            raise ValueError(f"num_envs must be at least 1, not {num_envs}")
+        # The compiled core checks num_envs, threads and max_plies.
         if threads is None:
             threads = os.process_cpu_count() or 1
-        elif isinstance(threads, bool) or not isinstance(threads, int | np.integer):
-            raise TypeError(f"threads must be an int or None, not {type(threads).__name__}")
-        if threads < 1:
-            raise ValueError(f"threads must be at least 1, not {threads}")
         observation_dtype, code = observation_type(dtype)
         mode = _autoreset_name(autoreset_mode)
         self.rules: RulesName = rules_name(rules)
-        if max_plies is not None and (
-            isinstance(max_plies, bool) or not isinstance(max_plies, int | np.integer)
-        ):
-            raise TypeError(f"max_plies must be an int or None, not {type(max_plies).__name__}")
-        if max_plies is not None and not 1 <= max_plies <= INT32.max:
-            raise ValueError(f"max_plies must be None or in 1..{INT32.max}, not {max_plies}")
-
-        self.num_envs = int(num_envs)
+        self._core: VectorCore | None = VectorCore(
+            num_envs, threads, code, _core.AUTORESET_MODES[mode], max_plies, RULES[self.rules]
+        )
+        self.num_envs = self._core.num_envs
         self.dtype: np.dtype[Any] = observation_dtype
         self.autoreset_mode: AutoresetName = mode
         self.max_plies = None if max_plies is None else int(max_plies)
-        self._core: VectorCore | None = VectorCore(
-            self.num_envs,
-            min(int(threads), self.num_envs),
-            code,
-            _core.AUTORESET_MODES[mode],
-            self.max_plies or 0,
-            RULES[self.rules],
-        )
         self.threads: int = self._core.threads
         self._serial = next(_SERIALS)
         self._core.seed(_checks.seed(seed))

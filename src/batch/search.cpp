@@ -27,6 +27,13 @@ void check_settings(const SearchSettings& s) {
         refuse("leaves_per_batch must be in [1, 4096]");
 }
 
+// The pool's size, once checked.
+int32_t pool_size(int64_t threads) {
+    if (threads < 1 || threads > 1024)
+        throw std::invalid_argument("threads must be in [1, 1024], not " + std::to_string(threads));
+    return static_cast<int32_t>(threads);
+}
+
 // The engine plays only from positions with one king a side and no square taken twice.
 void check_root(const Board& root, int32_t index) {
     const bool kings =
@@ -47,8 +54,8 @@ int32_t reserve_for(const SearchSettings& s) {
 }  // namespace
 
 Search::Search(const SearchSettings& settings, const Board* roots, int32_t count, uint64_t seed,
-               int32_t threads)
-    : settings_(settings), seed_(seed), pool_(threads) {
+               int64_t threads)
+    : settings_(settings), seed_(seed), pool_(pool_size(threads)) {
     check_settings(settings);
     if (count < 1) throw std::invalid_argument("a search needs at least one root");
     for (int32_t i = 0; i < count; ++i) check_root(roots[i], i);

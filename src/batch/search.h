@@ -65,9 +65,9 @@ class Search {
 public:
     // Copies the roots. Throws std::invalid_argument for settings out of range or a root that is
     // not a position to play from (exactly one king a side, no square taken twice). The trees
-    // are split among `threads` threads (the calling one included).
+    // are split among `threads` threads, 1 to 1024 (the calling one included).
     Search(const SearchSettings& settings, const Board* roots, int32_t count, uint64_t seed,
-           int32_t threads);
+           int64_t threads);
 
     int32_t size() const { return static_cast<int32_t>(trees_.size()); }
     const SearchSettings& settings() const { return settings_; }

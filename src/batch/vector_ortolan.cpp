@@ -10,24 +10,40 @@
 
 namespace ortolan {
 
-VectorOrtolan::VectorOrtolan(int32_t num_envs, int32_t threads, int32_t observation_type,
-                             int32_t autoreset, int32_t max_plies, int32_t rules)
-    : pool_(threads),
+namespace {
+
+constexpr int64_t int32_most = 2147483647;
+
+// The pool's size for the settings, once num_envs, threads and max_plies are checked.
+int32_t pool_size(int64_t num_envs, int64_t threads, std::optional<int64_t> max_plies) {
+    auto refuse = [](const std::string& text) { throw std::invalid_argument(text); };
+    if (num_envs < 1) refuse("num_envs must be at least 1, not " + std::to_string(num_envs));
+    if (num_envs > int32_most)
+        refuse("num_envs must be at most 2147483647, not " + std::to_string(num_envs));
+    if (threads < 1) refuse("threads must be at least 1, not " + std::to_string(threads));
+    if (max_plies && !(*max_plies >= 1 && *max_plies <= int32_most))
+        refuse("max_plies must be None or in 1..2147483647, not " + std::to_string(*max_plies));
+    return static_cast<int32_t>(std::min(threads, num_envs));
+}
+
+}  // namespace
+
+VectorOrtolan::VectorOrtolan(int64_t num_envs, int64_t threads, int32_t observation_type,
+                             int32_t autoreset, std::optional<int64_t> max_plies, int32_t rules)
+    : pool_(pool_size(num_envs, threads, max_plies)),
       observation_type_(observation_type),
       autoreset_(autoreset),
-      max_plies_(max_plies),
+      max_plies_(static_cast<int32_t>(max_plies.value_or(0))),
       rules_(rules) {
-    if (num_envs < 1) throw std::invalid_argument("num_envs must be at least 1");
     if (!known_observation_type(observation_type))
         throw std::invalid_argument("unknown observation type");
     if (autoreset < autoreset_next_step || autoreset > autoreset_disabled)
         throw std::invalid_argument("unknown autoreset mode");
-    if (max_plies < 0) throw std::invalid_argument("max_plies must be 0 (no limit) or more");
     if (!known_rules(rules)) throw std::invalid_argument("unknown rules");
     slots_.resize(static_cast<size_t>(num_envs));
     for (Slot& slot : slots_) slot.board.rules = rules;
-    first_refused_.resize(static_cast<size_t>(threads));
-    per_thread_.resize(static_cast<size_t>(threads));
+    first_refused_.resize(static_cast<size_t>(pool_.size()));
+    per_thread_.resize(static_cast<size_t>(pool_.size()));
 }
 
 void VectorOrtolan::seed(uint64_t seed) {

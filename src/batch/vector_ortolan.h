@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "batch/interruption.h"
@@ -45,16 +46,18 @@ struct StepOutput {
 
 class VectorOrtolan {
 public:
-    // num_envs >= 1 slots, none holding a game until reset; max_plies 0 for no limit.
-    // Throws std::invalid_argument for a setting out of range.
-    VectorOrtolan(int32_t num_envs, int32_t threads, int32_t observation_type, int32_t autoreset,
-                  int32_t max_plies, int32_t rules = rules_ortolan);
+    // num_envs slots, none holding a game until reset, on min(threads, num_envs) threads;
+    // max_plies nullopt for no limit. Throws std::invalid_argument for a setting out of range,
+    // naming it as the Python package does (num_envs and threads at least 1, num_envs and
+    // max_plies at most 2^31 - 1, max_plies at least 1).
+    VectorOrtolan(int64_t num_envs, int64_t threads, int32_t observation_type, int32_t autoreset,
+                  std::optional<int64_t> max_plies, int32_t rules = rules_ortolan);
 
     int32_t num_envs() const { return static_cast<int32_t>(slots_.size()); }
     int32_t threads() const { return pool_.size(); }
     int32_t observation_type() const { return observation_type_; }
     int32_t autoreset() const { return autoreset_; }
-    int32_t max_plies() const { return max_plies_; }
+    int32_t max_plies() const { return max_plies_; }  // 0 for no limit
     int32_t rules() const { return rules_; }
 
     // Seeds every slot's random stream from the seed and the slot's index alone.

@@ -108,6 +108,17 @@ py::list reader_finish(LockedReader& self) {
 
 using LockedBatches = Locked<PgnBatches>;
 
+// The threads of a PgnBatches: an int (True counting as 1) from 1 to 2^31 - 1, or a ValueError.
+int32_t batch_threads(const py::handle& threads) {
+    int overflow = 1;
+    const long long count =
+        PyLong_Check(threads.ptr()) ? PyLong_AsLongLongAndOverflow(threads.ptr(), &overflow) : 0;
+    if (overflow || count < 1 || count > 2147483647)
+        throw py::value_error("threads must be a positive int or None, not " +
+                              py::repr(threads).cast<std::string>());
+    return static_cast<int32_t>(count);
+}
+
 PgnBatchSettings batch_settings(int32_t threads, int32_t observation_type, int32_t rules,
                                 int32_t min_elo, uint32_t time_classes,
                                 std::vector<std::string> terminations, bool unfinished,
@@ -192,12 +203,12 @@ void bind_pgn(py::module_& m) {
         .def_property_readonly("line", &pgn::GameStarts::line);
 
     py::class_<LockedBatches>(m, "PgnBatchCore")
-        .def(py::init([](int32_t threads, int32_t observation_type, int32_t rules, int32_t min_elo,
-                         uint32_t time_classes, std::vector<std::string> terminations,
-                         bool unfinished, int32_t skip_plies, int32_t every, int64_t shuffle,
-                         uint64_t seed) {
+        .def(py::init([](const py::handle& threads, int32_t observation_type, int32_t rules,
+                         int32_t min_elo, uint32_t time_classes,
+                         std::vector<std::string> terminations, bool unfinished, int32_t skip_plies,
+                         int32_t every, int64_t shuffle, uint64_t seed) {
                  return new LockedBatches(batch_settings(
-                     threads, observation_type, rules, min_elo, time_classes,
+                     batch_threads(threads), observation_type, rules, min_elo, time_classes,
                      std::move(terminations), unfinished, skip_plies, every, shuffle, seed));
              }),
              py::arg("threads"), py::arg("observation_type"), py::arg("rules"), py::arg("min_elo"),

@@ -134,13 +134,18 @@ private:
     py::array_t<float> priors_, values_;
 };
 
+int64_t root_index(const SearchCore& core, const py::handle& root) {
+    return whole_in(root, "root", 0, core.search->size() - 1);
+}
+
 }  // namespace
 
 void bind_search(py::module_& m) {
     py::class_<SearchCore>(m, "SearchCore")
         .def(py::init([](const py::sequence& roots, int32_t simulations, float c_puct,
                          float dirichlet_alpha, float dirichlet_fraction, int32_t leaves_per_batch,
-                         int32_t threads, int32_t type, uint64_t seed, int32_t rules) {
+                         const py::handle& threads, int32_t type, uint64_t seed, int32_t rules) {
+                 const int64_t pool = whole_setting(threads, "threads must be an int");
                  SearchSettings settings;
                  settings.simulations = simulations;
                  settings.c_puct = c_puct;
@@ -152,7 +157,7 @@ void bind_search(py::module_& m) {
                  auto core = std::make_unique<SearchCore>();
                  core->rules = rules;
                  core->search = std::make_unique<Search>(
-                     settings, games.data(), static_cast<int32_t>(games.size()), seed, threads);
+                     settings, games.data(), static_cast<int32_t>(games.size()), seed, pool);
                  core->type = type;
                  return core;
              }),
@@ -184,22 +189,20 @@ void bind_search(py::module_& m) {
                  return results(*core.search);
              })
         .def("principal_variation",
-             [](SearchCore& core, int32_t index, int32_t room) {
+             [](SearchCore& core, const py::handle& root, const py::handle& length) {
+                 const int64_t index = root_index(core, root);
+                 const auto room = static_cast<int32_t>(whole_in(length, "length", 0, 4096));
                  BusyGuard busy(core);
-                 if (index < 0 || index >= core.search->size())
-                     throw py::index_error("root " + std::to_string(index) + " is out of range");
-                 std::vector<Move> line(static_cast<size_t>(room > 0 ? room : 0));
-                 const int32_t length =
-                     core.search->tree(index).principal_line(line.data(), room > 0 ? room : 0);
-                 line.resize(static_cast<size_t>(length));
+                 std::vector<Move> line(static_cast<size_t>(room));
+                 line.resize(static_cast<size_t>(core.search->tree(static_cast<int32_t>(index))
+                                                     .principal_line(line.data(), room)));
                  return line;
              })
         .def("proven_mate",
-             [](SearchCore& core, int32_t index) {
+             [](SearchCore& core, const py::handle& root) {
+                 const int64_t index = root_index(core, root);
                  BusyGuard busy(core);
-                 if (index < 0 || index >= core.search->size())
-                     throw py::index_error("root " + std::to_string(index) + " is out of range");
-                 return core.search->tree(index).proven_mate();
+                 return core.search->tree(static_cast<int32_t>(index)).proven_mate();
              })
         .def(
             "advance",

@@ -1,6 +1,8 @@
-// Python class VectorCore: the batched environment of ortolan_vector. Arrays come in already
-// shaped by the package's Python layer and are checked here again, so that no call can write
-// outside them; the interpreter lock is released while the pool works.
+// Python class VectorCore: the batched environment of ortolan_vector, and other_seat, which
+// turns its observations to the other side's seat. Arrays come in already shaped by the
+// package's Python layer and are checked here again, so that no call can write outside them;
+// the settings come in unchecked, their types checked here and their ranges by VectorOrtolan.
+// The interpreter lock is released while the pool works.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -8,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,8 +26,8 @@ namespace {
 // One VectorOrtolan and the lock that serves its callers one at a time. The lock is taken
 // with the interpreter lock released, so a caller waiting for it never blocks the interpreter.
 struct VectorCore {
-    VectorCore(int32_t num_envs, int32_t threads, int32_t observation_type, int32_t autoreset,
-               int32_t max_plies, int32_t rules)
+    VectorCore(int64_t num_envs, int64_t threads, int32_t observation_type, int32_t autoreset,
+               std::optional<int64_t> max_plies, int32_t rules)
         : env(num_envs, threads, observation_type, autoreset, max_plies, rules) {}
     VectorOrtolan env;
     std::mutex mutex;
@@ -243,13 +246,55 @@ void observe(VectorCore& core, const py::handle& observation, const py::handle& 
     core.env.observe(out);
 }
 
+// The observations, one (119, 8, 8) array or a batch (N, 119, 8, 8) of an observation dtype, as
+// the other side sees them from its seat, in a new array of the same dtype and shape.
+py::array other_seat(const py::handle& observation) {
+    const char* expected =
+        "observation must be a numpy array of dtype uint8, float32 or int32 and shape "
+        "(119, 8, 8) or (N, 119, 8, 8)";
+    if (!py::isinstance<py::array>(observation)) throw py::type_error(expected);
+    const auto given = py::reinterpret_borrow<py::array>(observation);
+    int32_t type = -1;
+    for (const int32_t t : {observation_uint8, observation_float32, observation_int32})
+        if (given.dtype().equal(observation_dtype(t))) type = t;
+    if (type < 0) throw py::type_error(expected);
+    const py::ssize_t ndim = given.ndim();
+    const py::ssize_t tail[3] = {observation_planes, 8, 8};
+    bool shaped = ndim == 3 || ndim == 4;
+    for (py::ssize_t k = 0; shaped && k < 3; ++k) shaped = given.shape(ndim - 3 + k) == tail[k];
+    if (!shaped) throw py::value_error(expected);
+    const py::array planes = py::array::ensure(given, py::array::c_style);
+    py::array seen(given.dtype(), std::vector<py::ssize_t>(given.shape(), given.shape() + ndim));
+    const py::ssize_t rows = ndim == 4 ? given.shape(0) : 1;
+    with_observation_type(type, [&](auto zero) {
+        using T = decltype(zero);
+        const T* from = static_cast<const T*>(planes.data());
+        T* to = static_cast<T*>(seen.mutable_data());
+        py::gil_scoped_release released;
+        for (py::ssize_t row = 0; row < rows; ++row)
+            write_other_seat(from + row * observation_size, to + row * observation_size);
+    });
+    return seen;
+}
+
 }  // namespace
 
 void bind_vector(py::module_& m) {
+    m.def("other_seat", &other_seat, py::arg("observation"));
     py::class_<VectorCore>(m, "VectorCore")
-        .def(py::init<int32_t, int32_t, int32_t, int32_t, int32_t, int32_t>(), py::arg("num_envs"),
-             py::arg("threads"), py::arg("observation_type"), py::arg("autoreset"),
-             py::arg("max_plies"), py::arg("rules") = rules_ortolan)
+        .def(py::init([](const py::handle& num_envs, const py::handle& threads,
+                         int32_t observation_type, int32_t autoreset, const py::handle& max_plies,
+                         int32_t rules) {
+                 const int64_t slots = whole_setting(num_envs, "num_envs must be an int");
+                 const int64_t pool = whole_setting(threads, "threads must be an int or None");
+                 std::optional<int64_t> plies;
+                 if (!max_plies.is_none())
+                     plies = whole_setting(max_plies, "max_plies must be an int or None");
+                 return std::make_unique<VectorCore>(slots, pool, observation_type, autoreset,
+                                                     plies, rules);
+             }),
+             py::arg("num_envs"), py::arg("threads"), py::arg("observation_type"),
+             py::arg("autoreset"), py::arg("max_plies"), py::arg("rules") = rules_ortolan)
         .def_property_readonly("num_envs", [](const VectorCore& c) { return c.env.num_envs(); })
         .def_property_readonly("threads", [](const VectorCore& c) { return c.env.threads(); })
         .def_property_readonly("rules", [](const VectorCore& c) { return c.env.rules(); })

@@ -1,4 +1,5 @@
-// Drawing the observation from the history ring, seen from the side to move.
+// Drawing the observation from the history ring, seen from the side to move, and turning an
+// observation to the other side's seat.
 #include <algorithm>
 
 #include "engine/board.h"
@@ -35,6 +36,23 @@ void Board::write_observation(T* planes) const {
 template void Board::write_observation(int32_t*) const;
 template void Board::write_observation(uint8_t*) const;
 template void Board::write_observation(float*) const;
+
+template <class T>
+void write_other_seat(const T* planes, T* seen) {
+    for (int32_t p = 0; p < observation_planes; ++p) {
+        const int32_t kind = p % record_planes;
+        const bool piece = p < history_capacity * record_planes && kind < 12;
+        const T* from = planes + (piece ? p - kind + (kind + 6) % 12 : p) * 64;
+        T* to = seen + p * 64;
+        for (int32_t s = 0; s < 64; ++s) to[s] = from[63 - s];
+        if (p == 112)
+            for (int32_t s = 0; s < 64; ++s) to[s] = static_cast<T>(1 - to[s]);
+    }
+}
+
+template void write_other_seat(const int32_t*, int32_t*);
+template void write_other_seat(const uint8_t*, uint8_t*);
+template void write_other_seat(const float*, float*);
 
 void Board::build_observation(Observation& out) const { write_observation(&out.planes[0][0]); }
 

@@ -76,6 +76,14 @@ constexpr PlaneBounds plane_bounds(int32_t plane, int32_t rules) {
     return {0, 1};
 }
 
+// Writes the observation `planes` (observation_planes * 64 values) as the other side sees the
+// same position from its seat into `seen`, which must not overlap it: in every history slot the
+// six planes of each side change places, plane 112 flips between 0 and 1, and every plane is
+// turned half round (square s written at 63 - s); the repetition, counter and castling planes
+// keep their values. Writing the result over again gives the observation back.
+template <class T>
+void write_other_seat(const T* planes, T* seen);
+
 using NestedHistory = std::vector<std::vector<std::vector<int32_t>>>;
 
 // The history ring's storage. Records made by record_position are kept as bitboards. A history

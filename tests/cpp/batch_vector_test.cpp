@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -21,7 +22,7 @@ using namespace test_support;
 // A VectorOrtolan with int32 observations and the buffers one step fills.
 struct Batch {
     Batch(int32_t slots, int32_t threads, int32_t autoreset = autoreset_next_step,
-          int32_t max_plies = 0)
+          std::optional<int64_t> max_plies = std::nullopt)
         : env(slots, threads, observation_int32, autoreset, max_plies),
           observation(static_cast<size_t>(slots) * observation_size),
           mask(static_cast<size_t>(slots) * action_count),
@@ -229,14 +230,25 @@ TEST(VectorOrtolan, TwoMovesOfOneActionListOnceAndPlayAsStepPlaysThem) {
 }
 
 TEST(VectorOrtolan, RefusesSettingsOutOfRange) {
-    EXPECT_THROW(VectorOrtolan(0, 1, observation_uint8, autoreset_next_step, 0),
+    constexpr int64_t beyond_int32 = int64_t{1} << 31;
+    for (const int64_t slots : {int64_t{0}, beyond_int32})
+        EXPECT_THROW(VectorOrtolan(slots, 1, observation_uint8, autoreset_next_step, std::nullopt),
+                     std::invalid_argument)
+            << slots;
+    EXPECT_THROW(VectorOrtolan(1, 0, observation_uint8, autoreset_next_step, std::nullopt),
                  std::invalid_argument);
-    EXPECT_THROW(VectorOrtolan(1, 0, observation_uint8, autoreset_next_step, 0),
-                 std::invalid_argument);
-    EXPECT_THROW(VectorOrtolan(1, 1, 3, autoreset_next_step, 0), std::invalid_argument);
-    EXPECT_THROW(VectorOrtolan(1, 1, observation_uint8, 3, 0), std::invalid_argument);
-    EXPECT_THROW(VectorOrtolan(1, 1, observation_uint8, autoreset_next_step, -1),
-                 std::invalid_argument);
+    EXPECT_THROW(VectorOrtolan(1, 1, 3, autoreset_next_step, std::nullopt), std::invalid_argument);
+    EXPECT_THROW(VectorOrtolan(1, 1, observation_uint8, 3, std::nullopt), std::invalid_argument);
+    for (const int64_t plies : {int64_t{-1}, int64_t{0}, beyond_int32})
+        EXPECT_THROW(VectorOrtolan(1, 1, observation_uint8, autoreset_next_step, plies),
+                     std::invalid_argument)
+            << plies;
+}
+
+// A pool never has more threads than slots.
+TEST(VectorOrtolan, RunsOnAtMostOneThreadASlot) {
+    EXPECT_EQ(
+        VectorOrtolan(3, int64_t{1} << 40, observation_uint8, autoreset_next_step, 5).threads(), 3);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The observation and its history ring: exact planes after reset and after a move (swap and
 // half-turn), the ring order once it is full, the repetition planes, the rotation exception
-// right after reset, and the exact storage of histories brought in from outside.
+// right after reset, the exact storage of histories brought in from outside, and the turn of an
+// observation to the other side's seat.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -522,6 +523,52 @@ TEST(EnvObservation, WriterGivesTheSameValuesForEveryElementType) {
     EXPECT_EQ(exact.planes[113][0], 70000);
     EXPECT_EQ(exact.planes[118][5], -7);
     EXPECT_GE(clipped, 4 * 64);
+}
+
+// The other seat sees a position as the engine draws it with the other side to move: every
+// plane but 113, the game's ply, which a FEN's side to move moves on by one.
+TEST(EnvObservation, TheOtherSeatSeesAFenAsItsSideToMoveWould) {
+    const char* fens[2] = {"r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 4 4",
+                           "r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R b KQkq - 4 4"};
+    Observation drawn[2];
+    for (int32_t i = 0; i < 2; ++i) {
+        Board board;
+        board.rules = rules_standard;
+        board.new_game(fens[i]);
+        board.build_observation(drawn[i]);
+    }
+    EXPECT_EQ(obs_plane(drawn[0], 113), uniform(6));
+    EXPECT_EQ(obs_plane(drawn[1], 113), uniform(7));
+    for (int32_t i = 0; i < 2; ++i) {
+        Observation seen;
+        write_other_seat(&drawn[i].planes[0][0], &seen.planes[0][0]);
+        for (int32_t p = 0; p < observation_planes; ++p)
+            EXPECT_EQ(obs_plane(seen, p), obs_plane(drawn[p == 113 ? i : 1 - i], p))
+                << i << " " << p;
+    }
+}
+
+// Through a game that repeats a position and fills the ring, each observation turned to the other
+// seat is the one drawn with the side to move changed, every history slot included, and turning
+// it again gives it back.
+TEST(EnvObservation, TurningToTheOtherSeatTwiceGivesTheObservationBack) {
+    Board board;
+    board.rules = rules_standard;
+    board.new_game(start_position);
+    board.rebuild_action_map();
+    for (const int32_t action : {nf3, nf6, ng1, ng8, tour[0], tour[1], tour[2], tour[3], tour[4],
+                                 tour[5], tour[6], tour[7]}) {
+        ASSERT_EQ(board.step(action).done, 0) << action;
+        const Observation drawn = board.build_observation();
+        board.side = 1 - board.side;
+        const Observation other = board.build_observation();
+        board.side = 1 - board.side;
+        Observation seen, back;
+        write_other_seat(&drawn.planes[0][0], &seen.planes[0][0]);
+        write_other_seat(&seen.planes[0][0], &back.planes[0][0]);
+        ASSERT_EQ(std::memcmp(&seen, &other, sizeof seen), 0) << action;
+        ASSERT_EQ(std::memcmp(&back, &drawn, sizeof back), 0) << action;
+    }
 }
 
 }  // namespace
