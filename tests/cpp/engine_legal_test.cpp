@@ -313,6 +313,24 @@ TEST(EngineLegal, AgreeWithTrialsInRandomLenientPositionsAndGames) {
                 ASSERT_TRUE(agrees(board)) << "trial " << trial << " ply " << ply;
             }
             const std::vector<Move> legal_moves = legal_moves_by_trial(board);
+            // Asked for some kinds onto some squares (one square and one kind, as SAN asks),
+            // the generator gives exactly those of the legal moves.
+            for (int32_t k = 0; k < 2; ++k) {
+                const Bitboard targets = k == 0 ? square_bit(static_cast<int32_t>(below(64)))
+                                                : Bitboard{rng()} << 32 | rng();
+                const uint32_t kinds = k == 0 ? 1u << below(6) : below(64);
+                std::vector<Move> expected;
+                for (const Move m : legal_moves)
+                    if (get_bit(targets, move_target(m)) && (kinds >> (move_piece(m) % 6) & 1))
+                        expected.push_back(m);
+                MoveList list;
+                const int32_t n =
+                    board.legal_moves(list, targets, kinds, board.direct_generation_applies());
+                std::vector<Move> got(list.moves, list.moves + n);
+                std::sort(got.begin(), got.end());
+                std::sort(expected.begin(), expected.end());
+                ASSERT_EQ(got, expected) << "trial " << trial << " ply " << ply;
+            }
             if (legal_moves.empty()) break;
             // Every legal move played by play leaves what make_move leaves, undo takes it
             // back, and the key follows.
