@@ -207,8 +207,9 @@ int32_t Generator<us, Out, first_only, filtered>::run() {
     }
 
     if constexpr (filtered) {
+        // An en passant capture's square may lie outside the targets of a check it answers.
         target_mask &= targets_;
-        if (!target_mask || !(kinds_ & ~(1u << piece::K))) return count_;
+        if (!(kinds_ & ~(1u << piece::K))) return count_;
     }
 
     // Pins: a piece of ours alone between the king and an enemy slider.

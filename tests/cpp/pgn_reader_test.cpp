@@ -128,6 +128,8 @@ TEST(PgnReader, DecodesEverySanForm) {
         {"r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1", "O-O-O+", 50 * 64 + 60},
         {"4k3/8/8/3pP3/8/8/8/4K3 w - d6 0 1", "exd6", 0 * 64 + 28},  // en passant
         {"4k3/8/8/3pP3/8/8/8/4K3 w - d6 0 1", "ed6", 0 * 64 + 28},
+        // En passant takes the pawn that gives check: b5-c6, forward-right.
+        {"b7/p7/Pp2k3/1Pp1Ppp1/3K4/2N5/8/8 w - c6 0 39", "bxc6", 2 * 7 * 64 + 25},
         {"4k3/8/8/8/8/8/8/4K3 w - - 0 1", "Kxd2", 0 * 64 + 60},  // x needs no capture
         {"4k3/8/8/8/8/8/8/4K3 w - - 0 1", "Kc3", -1},
     };
