@@ -72,30 +72,20 @@ void PgnBatches::Worker::game_end(const pgn::Entry& entry) {
     ++games;
 }
 
-void PgnBatches::read_pieces(const char* data, const std::vector<size_t>& cuts, bool at_end) {
-    // cuts holds span boundaries: span i is [cuts[i], cuts[i + 1]). Each thread takes a run of
-    // spans; the games are read, then numbered and replayed in text order.
+void PgnBatches::read_pieces(const char* data, const std::vector<size_t>& cuts,
+                             const std::vector<int64_t>& lines, bool at_end) {
+    // cuts holds span boundaries: span i is [cuts[i], cuts[i + 1]), starting on line lines[i].
+    // Each thread takes a run of spans; the games are read, then numbered and replayed in text
+    // order.
     const auto pieces = static_cast<int64_t>(cuts.size()) - 1;
     if (pieces <= 0) return;
-    std::vector<int64_t> first_lines(static_cast<size_t>(pieces));
-    int64_t line = line_;
-    for (int64_t i = 0; i < pieces; ++i) {
-        first_lines[static_cast<size_t>(i)] = line;
-        const char* b = data + cuts[static_cast<size_t>(i)];
-        const char* e = data + cuts[static_cast<size_t>(i) + 1];
-        for (const char* q = b;
-             (q = static_cast<const char*>(std::memchr(q, '\n', static_cast<size_t>(e - q))));)
-            ++line, ++q;
-    }
-    line_ = line;
-    for (Worker& w : workers_) w.entries.clear();
     pool_.for_chunks(pieces, [&](int64_t begin, int64_t end, int32_t chunk) {
         Worker& w = workers_[static_cast<size_t>(chunk)];
+        w.entries.clear();
         for (int64_t i = begin; i < end; ++i)
             pgn::read_span(data + cuts[static_cast<size_t>(i)],
-                           data + cuts[static_cast<size_t>(i) + 1],
-                           first_lines[static_cast<size_t>(i)], at_end && i == pieces - 1,
-                           w.options, w.board, w.entries);
+                           data + cuts[static_cast<size_t>(i) + 1], lines[static_cast<size_t>(i)],
+                           at_end && i == pieces - 1, w.options, w.board, w.entries);
     });
     // Counts in text order; each thread's games are numbered after those of the threads before.
     std::vector<int64_t> first_game(workers_.size());
@@ -123,7 +113,7 @@ void PgnBatches::read_pieces(const char* data, const std::vector<size_t>& cuts, 
                      });
     for (Worker& w : workers_) {
         queue_.push_block(std::move(w.positions));
-        w.positions.clear();
+        w.positions = queue_.take_spare();
         w.game_start = 0;
         w.games = 0;
     }
@@ -138,18 +128,21 @@ void PgnBatches::feed(const char* data, size_t size) {
         if (std::string_view(buffer_).starts_with(bom)) begin = scanned_ = bom.size();
         first_ = false;
     }
-    // Every game start in the new text; the last one ends what can be read now.
-    std::vector<size_t> starts{begin};
+    // Every game start in the new text and its line; the last one ends what can be read now.
+    cuts_.assign(1, begin);
+    cut_lines_.assign(1, line_);
     for (size_t at = starts_.next(buffer_.data(), buffer_.size(), scanned_); at < buffer_.size();
-         at = starts_.next(buffer_.data(), buffer_.size(), at))
-        starts.push_back(at);
+         at = starts_.next(buffer_.data(), buffer_.size(), at)) {
+        cuts_.push_back(at);
+        cut_lines_.push_back(first_line_ + starts_.line());
+    }
     scanned_ = buffer_.size();
-    if (starts.size() < 2) return;
+    if (cuts_.size() < 2) return;
     // Each span between two game starts is read on its own, as Reader reads it: a game that
     // has no result token ends at the next start.
-    const std::vector<size_t>& cuts = starts;
-    read_pieces(buffer_.data(), cuts, false);
-    const size_t done = starts.back();
+    read_pieces(buffer_.data(), cuts_, cut_lines_, false);
+    line_ = cut_lines_.back();
+    const size_t done = cuts_.back();
     const size_t kept = buffer_.size() - done;
     std::memmove(buffer_.data(), buffer_.data() + done, kept);
     buffer_.resize(kept);
@@ -160,7 +153,7 @@ void PgnBatches::finish() {
     if (ended_) return;
     ended_ = true;
     const size_t begin = first_ && std::string_view(buffer_).starts_with("\xEF\xBB\xBF") ? 3 : 0;
-    read_pieces(buffer_.data(), {begin, buffer_.size()}, true);
+    read_pieces(buffer_.data(), {begin, buffer_.size()}, {line_}, true);
     buffer_.clear();
     scanned_ = 0;
 }

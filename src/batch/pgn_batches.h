@@ -53,7 +53,10 @@ public:
     void finish();
     // The line the text fed next starts on (counted from 1), for text that starts in the middle
     // of a file.
-    void set_line(int64_t line) { line_ = line; }
+    void set_line(int64_t line) {
+        line_ = line;
+        first_line_ = line - starts_.line();
+    }
     // Positions ready to be given out: all of them in order; with a shuffle buffer, those
     // beyond a full buffer, or all of them once the text has ended.
     int64_t available() const;
@@ -90,7 +93,8 @@ private:
         void game_end(const pgn::Entry& entry) override;
     };
 
-    void read_pieces(const char* data, const std::vector<size_t>& cuts, bool at_end);
+    void read_pieces(const char* data, const std::vector<size_t>& cuts,
+                     const std::vector<int64_t>& lines, bool at_end);
     void write(Worker& worker, const Position& p, int64_t row, const PgnBatchOutput& out) const;
 
     PgnBatchSettings settings_;
@@ -99,14 +103,18 @@ private:
     pgn::GameStarts starts_;
     std::string buffer_;
     size_t scanned_ = 0;
-    int64_t line_ = 1;
+    int64_t line_ = 1;                // the line the buffer starts on
+    int64_t first_line_ = 1;          // the line the text starts on
+    std::vector<size_t> cuts_;        // the game starts of the text fed last
+    std::vector<int64_t> cut_lines_;  // and their lines
     bool first_ = true;
     bool ended_ = false;
     // The positions waiting, in order: the blocks the threads filled, taken over whole, so that
     // no position is moved on its way to a batch.
     struct Queue {
         std::deque<std::vector<Position>> blocks;
-        size_t head = 0;  // in the first block
+        std::vector<std::vector<Position>> spare;  // blocks given out, kept for their room
+        size_t head = 0;                           // in the first block
         size_t count = 0;
         size_t size() const { return count; }
         bool empty() const { return count == 0; }
@@ -114,9 +122,21 @@ private:
         void pop_front() {
             --count;
             if (++head == blocks.front().size()) {
+                if (spare.size() < 8) {
+                    spare.push_back(std::move(blocks.front()));
+                    spare.back().clear();
+                }
                 blocks.pop_front();
                 head = 0;
             }
+        }
+        // An empty block with the room of one given out before, when there is one: the
+        // threads fill blocks of about the same size from chunk to chunk.
+        std::vector<Position> take_spare() {
+            if (spare.empty()) return {};
+            std::vector<Position> block = std::move(spare.back());
+            spare.pop_back();
+            return block;
         }
         void push_block(std::vector<Position>&& block) {
             if (block.empty()) return;
