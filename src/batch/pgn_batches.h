@@ -80,8 +80,9 @@ private:
         int64_t game;
     };
     // One thread's reading: its board, the entries of the games it read and the positions it
-    // kept of them, taken as the reader reaches them.
-    struct Worker final : pgn::PositionVisitor {
+    // kept of them, taken as the reader reaches them. Each on cache lines of its own: a thread
+    // writes its board and its positions' ends at every move, beside the next one's settings.
+    struct alignas(64) Worker final : pgn::PositionVisitor {
         const PgnBatchSettings* settings = nullptr;
         Board board;
         pgn::Options options;
