@@ -11,6 +11,10 @@ and its .pgn.zst copy under bench/results/pgn/, then times on that one file:
   second, with the resident memory at the first batch and at the end;
 - the same PgnBatches run on the .pgn.zst file.
 
+A shared machine's speed moves from minute to minute: read_pgn is the fastest of --repeat
+readings, and the PgnBatches runs come in --rounds rounds, one of each kind a round, the
+fastest of each kind reported.
+
 One reading of the file takes well under 0.1 s for read_pgn and about 0.1-0.3 s for
 PgnBatches, too short to time alone: read_pgn is timed over --repeat readings after one not
 timed, and each PgnBatches run reads the file --repeat times over (given as that many sources).
@@ -129,15 +133,17 @@ def rss_mb() -> float:
 
 
 def time_ortolan(path: Path, repeat: int) -> tuple[int, float]:
-    """Plies of one reading of the file and the CPU time of one reading, averaged over
-    ``repeat`` readings after one reading not timed (a single reading takes well under 0.1 s)."""
+    """Plies of one reading of the file and the CPU time of the fastest of ``repeat`` readings
+    after one reading not timed (a single reading takes well under 0.1 s)."""
     import ortolan_notation
 
     plies = sum(len(g.actions) for g in ortolan_notation.read_pgn(path))
-    start = cpu()
+    best = float("inf")
     for _ in range(repeat):
+        start = cpu()
         sum(len(g.actions) for g in ortolan_notation.read_pgn(path))
-    return plies, (cpu() - start) / repeat
+        best = min(best, cpu() - start)
+    return plies, best
 
 
 def time_python_chess(path: Path) -> tuple[int, float]:
@@ -194,6 +200,12 @@ def main(argv: list[str] | None = None) -> int:
         default=10,
         help="readings of the file timed for read_pgn and for each PgnBatches run",
     )
+    ap.add_argument(
+        "--rounds",
+        type=int,
+        default=3,
+        help="PgnBatches runs of each kind, taken in turn; the fastest of each is reported",
+    )
     ap.add_argument("--out", type=Path, default=OUT)
     args = ap.parse_args(argv)
     args.out.mkdir(parents=True, exist_ok=True)
@@ -210,7 +222,7 @@ def main(argv: list[str] | None = None) -> int:
     rows = []
     plies, ours = time_ortolan(path, args.repeat)
     rows.append(
-        ("ortolan_notation.read_pgn", plies / ours, f"{ours:.3f} s CPU (mean of {args.repeat})")
+        ("ortolan_notation.read_pgn", plies / ours, f"{ours:.3f} s CPU (best of {args.repeat})")
     )
     chess_plies, theirs = time_python_chess(path)
     assert chess_plies == plies, (chess_plies, plies)
@@ -236,13 +248,18 @@ def main(argv: list[str] | None = None) -> int:
         "batch, peak (MB) |",
         "|---|---:|---:|---:|---|",
     ]
+    runs = (("1 thread", path, 1), ("2 threads", path, 2), (".pgn.zst, 2 threads", zst, 2))
+    # The runs of each kind are taken in turn, so that a slow spell of a shared machine falls
+    # on all of them alike; the fastest of each kind is kept.
+    best: dict[str, tuple[int, float, float, float, float]] = {}
+    for _ in range(args.rounds):
+        for label, source, threads in runs:
+            run = time_batches(source, threads, args.batch, args.repeat)
+            if label not in best or run[0] / run[1] > best[label][0] / best[label][1]:
+                best[label] = run
     rates = {}
-    for label, source, threads in (
-        ("1 thread", path, 1),
-        ("2 threads", path, 2),
-        (".pgn.zst, 2 threads", zst, 2),
-    ):
-        positions, wall, used, first, peak = time_batches(source, threads, args.batch, args.repeat)
+    for label, *_ in runs:
+        positions, wall, used, first, peak = best[label]
         rates[label] = positions / wall
         lines.append(
             f"| {label} | {positions / wall:,.0f} | {used:.2f} | {positions / used:,.0f} "
