@@ -11,7 +11,8 @@
 // numbers 12. and 12..., the four result tokens, % escape lines, a byte-order mark, CRLF line
 // ends, games without tags and games without moves. Moves are SAN, decoded against the legal
 // moves of Board::legal_moves: disambiguation by file, rank or square, x and +/# optional,
-// promotions =Q and Q, castling O-O / 0-0 / O-O-O. A FEN tag sets up another start.
+// promotions =Q and Q, castling O-O / 0-0 / O-O-O, and long algebraic text (e2-e4, Ng1xf3). A
+// FEN tag sets up another start.
 //
 // A game that cannot be read (an illegal, ambiguous or unreadable move, a null move, a broken
 // tag, an unbalanced comment or variation, a variant other than chess, a FEN that fen_fault

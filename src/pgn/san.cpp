@@ -72,14 +72,17 @@ SanStatus decode_san(Board& board, bool direct, std::string_view text, MoveList&
         if (t.size() < i + 2 || !is_file(t[t.size() - 2]) || !is_rank(t.back()))
             return san_unreadable;
         target = square_at(t[t.size() - 2], t.back());
+        // The source, as much of it as is given: a file, a rank or a square, then x, : or the
+        // - of long algebraic text (e2-e4, Ng1-f3), which python-chess reads too.
         std::string_view middle = t.substr(i, t.size() - 2 - i);
-        if (!middle.empty() && (middle.back() == 'x' || middle.back() == ':'))
+        if (!middle.empty() &&
+            (middle.back() == 'x' || middle.back() == ':' || middle.back() == '-'))
             middle.remove_suffix(1);
         if (middle.size() > 2) return san_unreadable;
         for (const char c : middle) {
             if (is_file(c) && from_file < 0 && from_rank < 0) {
                 from_file = c - 'a';
-            } else if (is_rank(c) && from_rank < 0 && kind != piece::P) {
+            } else if (is_rank(c) && from_rank < 0 && (kind != piece::P || from_file >= 0)) {
                 from_rank = 8 - (c - '0');
             } else {
                 return san_unreadable;

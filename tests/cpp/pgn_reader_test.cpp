@@ -109,14 +109,18 @@ TEST(PgnReader, DecodesEverySanForm) {
     const char* knights = "4k3/8/8/8/8/2N3N1/8/2N1K3 w - - 0 1";  // c3, g3 and c1
     const char* promotion = "1r2k3/P7/8/8/8/8/8/4K3 w - - 0 1";
     const Case cases[] = {
-        {knights, "Ne2", -1},              // three knights reach e2
-        {knights, "Nce2", -1},             // two of them on the c-file
-        {knights, "N3e2", -1},             // two on the third rank
-        {knights, "Nc3e2", 59 * 64 + 42},  // c3-e2: source - target = 42 - 52 = -10
-        {knights, "N1e2", 58 * 64 + 58},   // c1-e2: 58 - 52 = 6
-        {knights, "Nge2+", 62 * 64 + 46},  // g3-e2: 46 - 52 = -6
-        {knights, "Nd3", 57 * 64 + 58},    // c1-d3: 58 - 43 = 15
-        {promotion, "a8=Q", 7 * 64 + 8},   // forward one: plane 7 * 1 + 0
+        {knights, "Ne2", -1},               // three knights reach e2
+        {knights, "Nce2", -1},              // two of them on the c-file
+        {knights, "N3e2", -1},              // two on the third rank
+        {knights, "Nc3e2", 59 * 64 + 42},   // c3-e2: source - target = 42 - 52 = -10
+        {knights, "N1e2", 58 * 64 + 58},    // c1-e2: 58 - 52 = 6
+        {knights, "Nge2+", 62 * 64 + 46},   // g3-e2: 46 - 52 = -6
+        {knights, "Nd3", 57 * 64 + 58},     // c1-d3: 58 - 43 = 15
+        {knights, "Nc1-d3", 57 * 64 + 58},  // long algebraic, as game_text writes it
+        {knights, "Nc1xd3", 57 * 64 + 58},
+        {start_position, "e2-e4", 8 * 64 + 52},  // forward two from e2 (square 52): 7 + 1
+        {start_position, "e3-e4", -1},
+        {promotion, "a8=Q", 7 * 64 + 8},  // forward one: plane 7 * 1 + 0
         {promotion, "a8Q", 7 * 64 + 8},
         {promotion, "a8=N", (64 + 1 * 3 + 0) * 64 + 8},
         {promotion, "axb8=R#", (64 + 2 * 3 + 2) * 64 + 8},

@@ -115,6 +115,24 @@ def test_generated_games_read_as_python_chess_reads_them(generated) -> None:
         assert ours.result == theirs.headers["Result"]
 
 
+def test_game_text_of_long_algebraic_moves_reads_back(generated) -> None:
+    """The demo writes its games with game_text and action_to_lan; the reader reads that text
+    back, as python-chess does."""
+    games = list(notation.read_pgn(generated[0].encode(), rules="ortolan"))[:40]
+    for game in games:
+        env = ortolan.Ortolan()
+        env.reset()
+        moves = []
+        for action in game.actions.tolist():
+            moves.append(notation.action_to_lan(env.save_state(), action))
+            env.step(action)
+        movetext = notation.game_text(moves) + " *\n"
+        (back,) = notation.read_pgn(movetext.encode(), rules="ortolan")
+        assert back.actions.tolist() == game.actions.tolist()
+        theirs = chess.pgn.read_game(io.StringIO(movetext))
+        assert [m.uci() for m in theirs.mainline_moves()] == uci_line(game)
+
+
 def test_sources_compression_and_parts(tmp_path, generated) -> None:
     text, lines = generated
     data = text.encode()
