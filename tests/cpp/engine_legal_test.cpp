@@ -390,26 +390,23 @@ protected:
     void load(const char* fen) { board.parse_fen(fen); }
 };
 
-// A knight pinned on the file has no move at all.
-TEST_F(EngineLegalMoves, KnightPinnedOnFileCannotMove) {
-    load("4k3/4r3/8/8/8/8/4N3/4K3 w - - 0 1");
-    EXPECT_EQ(described(legal_moves_of(board)), sorted_words("e1d2 e1f2 e1d1 e1f1"));
-    EXPECT_TRUE(agrees(board));
-}
-
-// A pinned rook may still slide along the pin line, up to taking the pinner.
-TEST_F(EngineLegalMoves, RookPinnedOnFileSlidesAlongIt) {
-    load("4k3/4r3/8/8/8/8/4R3/4K3 w - - 0 1");
-    EXPECT_EQ(described(legal_moves_of(board)),
-              sorted_words("e2e7x e2e6 e2e5 e2e4 e2e3 e1d2 e1f2 e1d1 e1f1"));
-    EXPECT_TRUE(agrees(board));
-}
-
-// A bishop pinned by a queen on the diagonal keeps only the two squares on that diagonal.
-TEST_F(EngineLegalMoves, BishopPinnedByQueenOnDiagonal) {
-    load("4k3/8/8/8/7q/8/5B2/4K3 w - - 0 1");
-    EXPECT_EQ(described(legal_moves_of(board)), sorted_words("f2h4x f2g3 e1d2 e1e2 e1d1 e1f1"));
-    EXPECT_TRUE(agrees(board));
+// Pins and a check, each with the exact legal moves: a pinned knight has none, a pinned rook
+// slides along the pin up to taking the pinner, a bishop pinned by a queen keeps the two
+// squares of the diagonal, and in check only blocks, captures of the checker and king steps
+// remain (rook a1 checks along the first row: the knight takes it or blocks on c1; the king
+// may not stay on the row).
+TEST_F(EngineLegalMoves, PinnedPiecesAndChecksKeepOnlyTheirLegalMoves) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"4k3/4r3/8/8/8/8/4N3/4K3 w - - 0 1", "e1d2 e1f2 e1d1 e1f1"},
+        {"4k3/4r3/8/8/8/8/4R3/4K3 w - - 0 1", "e2e7x e2e6 e2e5 e2e4 e2e3 e1d2 e1f2 e1d1 e1f1"},
+        {"4k3/8/8/8/7q/8/5B2/4K3 w - - 0 1", "f2h4x f2g3 e1d2 e1e2 e1d1 e1f1"},
+        {"4k3/8/8/8/8/1N6/8/r3K3 w - - 0 1", "b3a1x b3c1 e1d2 e1e2 e1f2"},
+    };
+    for (const auto& [fen, moves] : cases) {
+        load(fen);
+        EXPECT_EQ(described(legal_moves_of(board)), sorted_words(moves)) << fen;
+        EXPECT_TRUE(agrees(board)) << fen;
+    }
 }
 
 // Two pieces between king and rook: neither is pinned. An enemy piece between: no pin.
@@ -418,15 +415,6 @@ TEST_F(EngineLegalMoves, TwoBlockersOrEnemyBlockerMeanNoPin) {
     EXPECT_TRUE(agrees(board));
     EXPECT_EQ(legal_moves_of(board).size(), 18u);  // 8 + 6 knight jumps, 4 king steps
     load("4k3/4r3/8/4n3/8/8/4N3/4K3 w - - 0 1");
-    EXPECT_TRUE(agrees(board));
-}
-
-// In check every move is tried: only blocks, captures of the checker and king steps remain.
-TEST_F(EngineLegalMoves, InCheckOnlyAnswersToTheCheck) {
-    // Rook a1 checks along the first row: the knight takes it or blocks on c1; the king may
-    // not stay on the row (d1, and f1 behind it).
-    load("4k3/8/8/8/8/1N6/8/r3K3 w - - 0 1");
-    EXPECT_EQ(described(legal_moves_of(board)), sorted_words("b3a1x b3c1 e1d2 e1e2 e1f2"));
     EXPECT_TRUE(agrees(board));
 }
 

@@ -109,8 +109,6 @@ def test_generated_games_read_as_python_chess_reads_them(generated) -> None:
     text, lines = generated
     games = list(notation.read_pgn(text.encode(), rules="ortolan"))
     assert [uci_line(g) for g in games] == lines
-    assert games[0].ending == "threefold_repetition"
-    assert games[0].ending_ply == 8
     for ours, theirs in zip(games, python_chess_games(text), strict=True):
         assert ours.result == theirs.headers["Result"]
 
