@@ -271,15 +271,12 @@ int32_t generate_filtered(const Board& board, Move* out, Bitboard targets, uint3
 
 int32_t Board::legal_moves(MoveList& list) {
     if (direct_generation_applies()) return list.count = generate_legal<false>(*this, list.moves);
-    generate_moves(list);
-    int32_t kept = 0;
-    for (int32_t i = 0; i < list.count; ++i)
-        if (try_move(list.moves[i])) list.moves[kept++] = list.moves[i];
-    return list.count = kept;
+    return legal_moves(list, ~Bitboard{0}, ~0u, false);
 }
 
 int32_t Board::legal_moves(MoveList& list, Bitboard targets, uint32_t kinds, bool direct) {
     if (direct) return list.count = generate_filtered(*this, list.moves, targets, kinds);
+    // By trial: the generated moves of the kinds onto the targets, each played and taken back.
     generate_moves(list);
     int32_t kept = 0;
     for (int32_t i = 0; i < list.count; ++i) {
